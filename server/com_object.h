@@ -1,0 +1,226 @@
+#pragma once
+
+// The object layer every COM class of the server is built on: threading models,
+// the reference-count root, interface tables, and the creatable wrappers that
+// tie each live instance to the module's process lock.
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <new>
+
+#include "server/module.h"
+
+// Reference counting policies.
+struct CComSingleThreadModel
+{
+    static LONG Increment(LONG* p) { return ++(*p); }
+    static LONG Decrement(LONG* p) { return --(*p); }
+};
+
+struct CComMultiThreadModel
+{
+    static LONG Increment(LONG* p) { return ::InterlockedIncrement(p); }
+    static LONG Decrement(LONG* p) { return ::InterlockedDecrement(p); }
+};
+
+// One row of an interface table. A function field of 1 marks a plain entry whose
+// datum is the offset of the interface pointer within the object; a null
+// function field ends the table.
+using InterfaceEntryFunc = HRESULT(WINAPI*)(void* object, REFIID riid, void** ppv, DWORD_PTR datum);
+
+struct InterfaceMapEntry
+{
+    const IID* piid;
+    DWORD_PTR dw;
+    InterfaceEntryFunc pFunc;
+};
+
+#define QUILLMORPH_SIMPLE_ENTRY (reinterpret_cast<InterfaceEntryFunc>(static_cast<DWORD_PTR>(1)))
+
+HRESULT QueryInterfaceTable(void* object, const InterfaceMapEntry* table, REFIID riid, void** ppv);
+
+// Offset of interface I within class T, for plain table entries.
+template <class T, class I>
+DWORD_PTR InterfaceOffset()
+{
+    // Any non-null address serves: only the difference is used.
+    const DWORD_PTR base = 0x1000;
+    return reinterpret_cast<DWORD_PTR>(static_cast<I*>(reinterpret_cast<T*>(base))) - base;
+}
+
+// Root of every object: the count and the default construction hooks.
+class CComObjectRootBase
+{
+public:
+    HRESULT InitialConstruct() { return S_OK; }
+    HRESULT FinalConstruct() { return S_OK; }
+    void FinalRelease() {}
+    void PreDestroy() {}
+
+    static HRESULT InternalQueryInterface(void* object, const InterfaceMapEntry* table, REFIID riid,
+                                          void** ppv)
+    {
+        return QueryInterfaceTable(object, table, riid, ppv);
+    }
+
+    LONG m_dwRef = 0;
+};
+
+template <class ThreadModel>
+class CComObjectRootEx : public CComObjectRootBase
+{
+public:
+    using ThreadModelType = ThreadModel;
+    LONG InternalAddRef() { return ThreadModel::Increment(&m_dwRef); }
+    LONG InternalRelease() { return ThreadModel::Decrement(&m_dwRef); }
+};
+
+// Binds a class to its class id.
+template <class T, const CLSID* pclsid>
+class CComCoClass
+{
+public:
+    static const CLSID& GetObjectCLSID() { return *pclsid; }
+};
+
+// Lifetime marker written into a dying object's count, so that a stray call on a
+// destroyed object is recognisable in a debugger.
+constexpr LONG kDestroyedRefCount = -(LONG_MAX / 2);
+
+// Holds a module lock for the life of a scope.
+class ScopedModuleLock
+{
+public:
+    ScopedModuleLock() { s_pModule->Lock(); }
+    ScopedModuleLock(const ScopedModuleLock&) = delete;
+    ScopedModuleLock& operator=(const ScopedModuleLock&) = delete;
+    ~ScopedModuleLock() { s_pModule->Unlock(); }
+};
+
+// The creatable wrapper: a plain count, and one module lock from construction to
+// destruction.
+template <class Base>
+class CComObject : public Base
+{
+public:
+    CComObject() { s_pModule->Lock(); }
+    CComObject(const CComObject&) = delete;
+    CComObject& operator=(const CComObject&) = delete;
+
+    virtual ~CComObject()
+    {
+        this->m_dwRef = kDestroyedRefCount;
+        this->FinalRelease();
+        this->PreDestroy();
+        s_pModule->Unlock();
+    }
+
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(this->InternalAddRef()); }
+
+    STDMETHOD_(ULONG, Release)() override
+    {
+        LONG count = this->InternalRelease();
+        if (count == 0) {
+            // The object's own lock goes while this one still holds the process,
+            // so the live count reaches zero only after the memory is gone.
+            ScopedModuleLock lock;
+            delete this;
+        }
+        return static_cast<ULONG>(count);
+    }
+
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
+    {
+        return Base::InternalQueryInterface(this, Base::GetInterfaceTable(), riid, ppv);
+    }
+
+    // Direct creation without an interface request: the wrapper comes back with a
+    // count of 0 and the caller adds the first reference.
+    static HRESULT CreateInstance(CComObject<Base>** pp)
+    {
+        if (!pp)
+            return E_POINTER;
+        *pp = nullptr;
+        auto* p = new (std::nothrow) CComObject<Base>();
+        if (!p)
+            return E_OUTOFMEMORY;
+        HRESULT hr = p->RunConstructionSteps();
+        if (hr != S_OK) {
+            delete p;
+            return hr;
+        }
+        *pp = p;
+        return S_OK;
+    }
+
+    HRESULT RunConstructionSteps()
+    {
+        HRESULT hr = this->InitialConstruct();
+        if (SUCCEEDED(hr))
+            hr = this->PostConstruct();
+        if (SUCCEEDED(hr))
+            hr = this->FinalConstruct();
+        return hr;
+    }
+
+    HRESULT PostConstruct() { return S_OK; }
+};
+
+// A wrapper that does not lock the module: class objects live as long as the
+// runtime's registration and must not keep the server alive by themselves.
+template <class Base>
+class CComObjectNoLock : public Base
+{
+public:
+    CComObjectNoLock() = default;
+    CComObjectNoLock(const CComObjectNoLock&) = delete;
+    CComObjectNoLock& operator=(const CComObjectNoLock&) = delete;
+
+    virtual ~CComObjectNoLock()
+    {
+        this->m_dwRef = kDestroyedRefCount;
+        this->FinalRelease();
+        this->PreDestroy();
+    }
+
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(this->InternalAddRef()); }
+
+    STDMETHOD_(ULONG, Release)() override
+    {
+        LONG count = this->InternalRelease();
+        if (count == 0)
+            delete this;
+        return static_cast<ULONG>(count);
+    }
+
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
+    {
+        return Base::InternalQueryInterface(this, Base::GetInterfaceTable(), riid, ppv);
+    }
+};
+
+// The instance creator of an object-table row: no aggregation, a new wrapper, the
+// construction steps, then the interface the caller asked for.
+template <class T>
+HRESULT WINAPI CreateObjectInstance(IUnknown* outer, REFIID riid, void** ppv)
+{
+    if (outer) {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        return CLASS_E_NOAGGREGATION;
+    }
+    if (!ppv)
+        return E_POINTER;
+    *ppv = nullptr;
+    auto* p = new (std::nothrow) CComObject<T>();
+    if (!p)
+        return E_OUTOFMEMORY;
+    HRESULT hr = p->RunConstructionSteps();
+    if (hr == S_OK)
+        hr = p->QueryInterface(riid, ppv);
+    if (hr != S_OK)
+        delete p;
+    return hr;
+}

@@ -1,0 +1,163 @@
+#include "server/module.h"
+
+#include <new>
+
+#include "registration/registrar_base.h"
+#include "registration/server_registration.h"
+#include "server/class_ids.h"
+#include "server/object_table.h"
+
+extern "C" IMAGE_DOS_HEADER __ImageBase;
+
+bool s_bInitFailed = false;
+CAtlModule* s_pModule = nullptr;
+
+HRESULT CComCriticalSection::Init()
+{
+    if (!::InitializeCriticalSectionEx(&m_sec, 0, 0))
+        return HRESULT_FROM_WIN32(::GetLastError());
+    m_bInitialized = true;
+    return S_OK;
+}
+
+void CComCriticalSection::Term()
+{
+    if (m_bInitialized) {
+        ::DeleteCriticalSection(&m_sec);
+        m_bInitialized = false;
+    }
+}
+
+CAtlBaseModule::CAtlBaseModule()
+{
+    m_hInst = m_hInstResource = reinterpret_cast<HINSTANCE>(&__ImageBase);
+    if (FAILED(m_csResource.Init())) {
+        if (::IsDebuggerPresent())
+            ::OutputDebugStringA("ERROR : Unable to initialize critical section in CAtlBaseModule\n");
+        s_bInitFailed = true;
+        return;
+    }
+    m_sizeStamp = sizeof(*this);
+}
+
+CAtlBaseModule::~CAtlBaseModule()
+{
+    m_csResource.Term();
+    m_sizeStamp = 0;
+}
+
+CAtlComModule::CAtlComModule()
+{
+    m_hInstTypeLib = reinterpret_cast<HINSTANCE>(&__ImageBase);
+    m_ppAutoObjMapFirst = ObjectTableFirst();
+    m_ppAutoObjMapLast = ObjectTableLast();
+    if (FAILED(m_csObjMap.Init())) {
+        s_bInitFailed = true;
+        return;
+    }
+    m_sizeStamp = sizeof(*this);
+}
+
+CAtlComModule::~CAtlComModule() { Term(); }
+
+void CAtlComModule::Term()
+{
+    if (m_sizeStamp == 0)
+        return;
+    for (ObjectTableEntry** slot = m_ppAutoObjMapFirst; slot < m_ppAutoObjMapLast; ++slot) {
+        ObjectTableEntry* entry = *slot;
+        if (entry && entry->registration->pCachedClassObject) {
+            entry->registration->pCachedClassObject->Release();
+            entry->registration->pCachedClassObject = nullptr;
+        }
+    }
+    m_csObjMap.Term();
+    m_sizeStamp = 0;
+}
+
+CAtlWinModule::CAtlWinModule()
+{
+    m_sizeStamp = sizeof(*this);
+    if (FAILED(m_csWindowCreate.Init())) {
+        s_bInitFailed = true;
+        m_sizeStamp = 0;
+    }
+}
+
+CAtlWinModule::~CAtlWinModule()
+{
+    m_csWindowCreate.Term();
+    m_sizeStamp = 0;
+}
+
+CAtlModule::CAtlModule()
+{
+    s_pModule = this;
+    if (FAILED(m_csModule.Init())) {
+        s_bInitFailed = true;
+        return;
+    }
+    m_sizeStamp = sizeof(_ATL_MODULE70);
+}
+
+CAtlModule::~CAtlModule() { TerminateModule(); }
+
+HRESULT CAtlModule::GetGITPtr(IGlobalInterfaceTable** ppGIT)
+{
+    if (!ppGIT)
+        return E_POINTER;
+    *ppGIT = nullptr;
+    if (!m_pGlobalInterfaceTable) {
+        HRESULT hr = ::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
+                                        IID_IGlobalInterfaceTable,
+                                        reinterpret_cast<void**>(m_pGlobalInterfaceTable.GetAddressOf()));
+        if (FAILED(hr))
+            return hr;
+    }
+    return m_pGlobalInterfaceTable.CopyTo(ppGIT);
+}
+
+HRESULT CAtlModule::AddTerminationHook(TerminationHookFunc pFunc, DWORD_PTR dw)
+{
+    auto* node = new (std::nothrow) TerminationHookNode{pFunc, dw, nullptr};
+    if (!node)
+        return E_OUTOFMEMORY;
+    CriticalSectionGuard guard(m_csModule);
+    node->pNext = m_pTerminationHooks;
+    m_pTerminationHooks = node;
+    return S_OK;
+}
+
+void CAtlModule::TerminateModule()
+{
+    if (m_sizeStamp == 0)
+        return;
+    // Newest hook first.
+    while (m_pTerminationHooks) {
+        TerminationHookNode* node = m_pTerminationHooks;
+        m_pTerminationHooks = node->pNext;
+        node->pFunc(node->dw);
+        delete node;
+    }
+    m_pGlobalInterfaceTable.Reset();
+    m_csModule.Term();
+    m_sizeStamp = 0;
+    s_comModule.Term();
+}
+
+GUID CQuillmorphOLEModule::GetLibId() { return LIBID_QUILLMORPHOLELib; }
+
+HRESULT CQuillmorphOLEModule::AddModuleReplacements(IRegistrarBase* registrar)
+{
+    return registrar->DefineReplacement(L"APPID", GetAppId());
+}
+
+HRESULT CQuillmorphOLEModule::RegisterComServer(bool registerTypeLib)
+{
+    return ::RegisterComServer(registerTypeLib, nullptr);
+}
+
+HRESULT CQuillmorphOLEModule::UnregisterComServer(bool unregisterTypeLib)
+{
+    return ::UnregisterComServer(unregisterTypeLib, nullptr);
+}

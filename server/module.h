@@ -1,0 +1,189 @@
+#pragma once
+
+// The one module object of the process and the records that come into being
+// beside it. Every other subsystem reaches the module through s_pModule.
+
+#include <windows.h>
+#include <objidl.h>
+
+#include <wrl/client.h>
+
+struct IRegistrarBase;
+struct ObjectTableEntry;
+
+// Wraps a critical section whose initialisation can fail.
+class CComCriticalSection
+{
+public:
+    CComCriticalSection() { ::ZeroMemory(&m_sec, sizeof(m_sec)); }
+    CComCriticalSection(const CComCriticalSection&) = delete;
+    CComCriticalSection& operator=(const CComCriticalSection&) = delete;
+
+    // Spin count 0, no flags; a failure is the platform's last error.
+    HRESULT Init();
+    void Term();
+    void Lock() { ::EnterCriticalSection(&m_sec); }
+    void Unlock() { ::LeaveCriticalSection(&m_sec); }
+    bool IsInitialized() const { return m_bInitialized; }
+
+private:
+    CRITICAL_SECTION m_sec;
+    bool m_bInitialized = false;
+};
+
+class CriticalSectionGuard
+{
+public:
+    explicit CriticalSectionGuard(CComCriticalSection& cs) : cs_(cs) { cs_.Lock(); }
+    CriticalSectionGuard(const CriticalSectionGuard&) = delete;
+    CriticalSectionGuard& operator=(const CriticalSectionGuard&) = delete;
+    ~CriticalSectionGuard() { cs_.Unlock(); }
+
+private:
+    CComCriticalSection& cs_;
+};
+
+// Set when any process-wide record's critical section could not be initialised;
+// the server then refuses to run.
+extern bool s_bInitFailed;
+
+// The base module record: the executable's instance, which also holds the
+// resources (registry scripts, type library).
+struct CAtlBaseModule
+{
+    CAtlBaseModule();
+    ~CAtlBaseModule();
+    UINT m_sizeStamp = 0;
+    HINSTANCE m_hInst = nullptr;
+    HINSTANCE m_hInstResource = nullptr;
+    CComCriticalSection m_csResource;
+};
+
+// The component module record: the bounds of the object table and the instance
+// that holds the type library.
+struct CAtlComModule
+{
+    CAtlComModule();
+    ~CAtlComModule();
+    UINT m_sizeStamp = 0;
+    HINSTANCE m_hInstTypeLib = nullptr;
+    ObjectTableEntry** m_ppAutoObjMapFirst = nullptr;
+    ObjectTableEntry** m_ppAutoObjMapLast = nullptr;
+    CComCriticalSection m_csObjMap;
+
+    // Releases cached class objects; part of the module's termination.
+    void Term();
+};
+
+// The window module record: kept for window classes; the server has none.
+struct CAtlWinModule
+{
+    CAtlWinModule();
+    ~CAtlWinModule();
+    UINT m_sizeStamp = 0;
+    CComCriticalSection m_csWindowCreate;
+};
+
+extern CAtlBaseModule s_baseModule;
+extern CAtlComModule s_comModule;
+extern CAtlWinModule s_winModule;
+
+using TerminationHookFunc = void(__stdcall*)(DWORD_PTR argument);
+
+struct TerminationHookNode
+{
+    TerminationHookFunc pFunc;
+    DWORD_PTR dw;
+    TerminationHookNode* pNext;
+};
+
+struct _ATL_MODULE70
+{
+    UINT m_sizeStamp = 0;
+    LONG m_nLockCnt = 0;
+    TerminationHookNode* m_pTerminationHooks = nullptr;
+    CComCriticalSection m_csModule;
+};
+
+class CAtlModule : public _ATL_MODULE70
+{
+public:
+    CAtlModule();
+    CAtlModule(const CAtlModule&) = delete;
+    CAtlModule& operator=(const CAtlModule&) = delete;
+    virtual ~CAtlModule();
+
+    virtual LONG Lock() = 0;
+    virtual LONG Unlock() = 0;
+    virtual LONG GetLockCount() { return m_nLockCnt; }
+    virtual HRESULT GetGITPtr(IGlobalInterfaceTable** ppGIT);
+    virtual HRESULT AddModuleReplacements(IRegistrarBase* registrar) = 0;
+
+    HRESULT AddTerminationHook(TerminationHookFunc pFunc, DWORD_PTR dw);
+    void TerminateModule();
+
+    Microsoft::WRL::ComPtr<IGlobalInterfaceTable> m_pGlobalInterfaceTable;
+};
+
+extern CAtlModule* s_pModule;
+
+template <class T>
+class CAtlModuleT : public CAtlModule
+{
+public:
+    CAtlModuleT() { m_libid = T::GetLibId(); }
+    static inline GUID m_libid = GUID_NULL;
+};
+
+// Executable behaviour: start-up, the message loop and the shutdown monitor.
+template <class T>
+class CAtlExeModuleT : public CAtlModuleT<T>
+{
+public:
+    CAtlExeModuleT();
+    ~CAtlExeModuleT() override;
+
+    LONG Lock() override;
+    LONG Unlock() override;
+
+    int WinMain(int showCommand) { return ServerMain(showCommand); }
+    int ServerMain(int showCommand);
+    bool ParseCommandLine(LPCSTR commandLine, HRESULT* status);
+
+    HRESULT RunServer(int showCommand);
+    HRESULT StartServing();
+    void PumpMessages();
+    HRESULT StopServing();
+    HANDLE StartShutdownMonitor();
+    static DWORD WINAPI ShutdownMonitorThread(void* module);
+
+    DWORD m_mainThreadId;
+    HANDLE m_hShutdownEvent = nullptr;
+    DWORD m_shutdownTimeoutMs = 5000;
+    DWORD m_shutdownPauseMs = 1000;
+    bool m_bDelayedShutdown = true;
+    bool m_bComStarted = false;
+
+private:
+    // Serialises signalling the shutdown event (Unlock, main thread) against
+    // closing it (monitor thread), so that a closed handle is never signalled.
+    SRWLOCK m_shutdownEventLock = SRWLOCK_INIT;
+    void SignalShutdownEvent();
+};
+
+class CQuillmorphOLEModule : public CAtlExeModuleT<CQuillmorphOLEModule>
+{
+public:
+    static GUID GetLibId();
+    // The server declares no application id.
+    static const wchar_t* GetAppId() { return L""; }
+
+    HRESULT AddModuleReplacements(IRegistrarBase* registrar) override;
+
+    // The server has no module-level script.
+    HRESULT ApplyModuleRegistry(bool /*registerEntries*/) { return S_OK; }
+    HRESULT RegisterComServer(bool registerTypeLib);
+    HRESULT UnregisterComServer(bool unregisterTypeLib);
+};
+
+extern CQuillmorphOLEModule s_module;

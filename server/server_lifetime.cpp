@@ -1,0 +1,180 @@
+// The serving run: class objects offered, the message loop through which the
+// runtime delivers every call, and the shutdown once the last lock is gone.
+
+#include "server/module.h"
+#include "server/object_table.h"
+
+template <class T>
+CAtlExeModuleT<T>::CAtlExeModuleT() : m_mainThreadId(::GetCurrentThreadId())
+{
+    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast; ++slot) {
+        if (*slot)
+            (*slot)->classStartStop(true);
+    }
+}
+
+template <class T>
+CAtlExeModuleT<T>::~CAtlExeModuleT()
+{
+    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast; ++slot) {
+        if (*slot)
+            (*slot)->classStartStop(false);
+    }
+    this->TerminateModule();
+}
+
+template <class T>
+LONG CAtlExeModuleT<T>::Lock()
+{
+    return static_cast<LONG>(::CoAddRefServerProcess());
+}
+
+template <class T>
+LONG CAtlExeModuleT<T>::Unlock()
+{
+    LONG count = static_cast<LONG>(::CoReleaseServerProcess());
+    if (count == 0) {
+        if (m_bDelayedShutdown)
+            SignalShutdownEvent();
+        else
+            ::PostThreadMessageA(m_mainThreadId, WM_QUIT, 0, 0);
+    }
+    return count;
+}
+
+template <class T>
+void CAtlExeModuleT<T>::SignalShutdownEvent()
+{
+    // Once the monitor has closed the event the field is null and the signal is a
+    // no-op; the lock keeps the two from overlapping.
+    ::AcquireSRWLockExclusive(&m_shutdownEventLock);
+    if (m_hShutdownEvent)
+        ::SetEvent(m_hShutdownEvent);
+    ::ReleaseSRWLockExclusive(&m_shutdownEventLock);
+}
+
+template <class T>
+HRESULT CAtlExeModuleT<T>::RunServer(int /*showCommand*/)
+{
+    HRESULT hr = StartServing();
+    if (hr == S_OK)
+        PumpMessages();
+    if (SUCCEEDED(hr))
+        hr = StopServing();
+    return hr;
+}
+
+template <class T>
+HRESULT CAtlExeModuleT<T>::StartServing()
+{
+    HRESULT hr = RegisterClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED);
+    if (FAILED(hr))
+        return hr;
+    if (hr == S_FALSE) {
+        m_bDelayedShutdown = false;
+        return S_FALSE;
+    }
+    if (m_bDelayedShutdown) {
+        HANDLE thread = StartShutdownMonitor();
+        if (!thread) {
+            hr = E_FAIL;
+        } else {
+            hr = ::CoResumeClassObjects();
+            if (FAILED(hr)) {
+                SignalShutdownEvent();
+                ::WaitForSingleObject(thread, m_shutdownTimeoutMs * 2);
+            }
+            ::CloseHandle(thread);
+        }
+    } else {
+        hr = ::CoResumeClassObjects();
+    }
+    if (FAILED(hr))
+        RevokeClassObjects();
+    return hr;
+}
+
+template <class T>
+HANDLE CAtlExeModuleT<T>::StartShutdownMonitor()
+{
+    HANDLE event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    if (!event)
+        return nullptr;
+    ::AcquireSRWLockExclusive(&m_shutdownEventLock);
+    m_hShutdownEvent = event;
+    ::ReleaseSRWLockExclusive(&m_shutdownEventLock);
+
+    DWORD dwThreadID = 0;
+    HANDLE thread = ::CreateThread(nullptr, 0, &ShutdownMonitorThread, this, 0, &dwThreadID);
+    if (!thread) {
+        ::AcquireSRWLockExclusive(&m_shutdownEventLock);
+        m_hShutdownEvent = nullptr;
+        ::ReleaseSRWLockExclusive(&m_shutdownEventLock);
+        ::CloseHandle(event);
+    }
+    return thread;
+}
+
+template <class T>
+DWORD WINAPI CAtlExeModuleT<T>::ShutdownMonitorThread(void* module)
+{
+    auto* self = static_cast<CAtlExeModuleT<T>*>(module);
+    // The handle is read without the lock: only this thread ever clears it.
+    ::WaitForSingleObject(self->m_hShutdownEvent, INFINITE);
+
+    ::AcquireSRWLockExclusive(&self->m_shutdownEventLock);
+    HANDLE event = self->m_hShutdownEvent;
+    self->m_hShutdownEvent = nullptr;
+    ::ReleaseSRWLockExclusive(&self->m_shutdownEventLock);
+    ::CloseHandle(event);
+
+    // No re-check of the count: the first signal ends the server.
+    ::PostThreadMessageA(self->m_mainThreadId, WM_QUIT, 0, 0);
+    return 0;
+}
+
+template <class T>
+void CAtlExeModuleT<T>::PumpMessages()
+{
+    MSG msg;
+    while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
+        ::TranslateMessage(&msg);
+        ::DispatchMessageA(&msg);
+    }
+}
+
+template <class T>
+HRESULT CAtlExeModuleT<T>::StopServing()
+{
+    HRESULT hr = RevokeClassObjects();
+    if (m_bDelayedShutdown)
+        ::Sleep(m_shutdownPauseMs);
+    return hr;
+}
+
+template <class T>
+int CAtlExeModuleT<T>::ServerMain(int showCommand)
+{
+    if (s_bInitFailed)
+        return -1;
+
+    HRESULT hr = ::CoInitialize(nullptr);
+    if (SUCCEEDED(hr)) {
+        m_bComStarted = true;
+    } else if (!(hr == RPC_E_CHANGED_MODE && ::GetModuleHandleA("Mscoree.dll"))) {
+        // A runtime host that already set another apartment model is tolerated;
+        // anything else ends the run.
+        return hr;
+    }
+
+    hr = S_OK;
+    if (ParseCommandLine(::GetCommandLineA(), &hr))
+        hr = RunServer(showCommand);
+
+    if (m_bComStarted)
+        ::CoUninitialize();
+    return hr;
+}
+
+class CQuillmorphOLEModule;
+template class CAtlExeModuleT<CQuillmorphOLEModule>;

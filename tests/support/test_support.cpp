@@ -1,0 +1,130 @@
+#include "support/test_support.h"
+
+#include <tlhelp32.h>
+
+#include <gtest/gtest.h>
+
+#include "server/class_ids.h"
+
+namespace testing_support {
+
+namespace {
+
+std::wstring GuidText(const GUID& guid)
+{
+    wchar_t text[64] = {};
+    ::StringFromGUID2(guid, text, 64);
+    return text;
+}
+
+void SetDefaultValue(const std::wstring& keyPath, const std::wstring& value)
+{
+    HKEY raw = nullptr;
+    LONG rc = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &raw,
+                                nullptr);
+    ASSERT_EQ(rc, ERROR_SUCCESS) << "creating " << std::string(keyPath.begin(), keyPath.end());
+    UniqueHKey key(raw);
+    rc = ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    ASSERT_EQ(rc, ERROR_SUCCESS);
+}
+
+} // namespace
+
+std::wstring ServerExePath() { return QUILLMORPH_SERVER_EXE; }
+
+void RegisterLocalServerByHand(const std::wstring& exePath)
+{
+    for (const CLSID* clsid : {&CLSID_QuillmorphOLE, &CLSID_QuillmorphEmbeddedObject})
+        SetDefaultValue(L"CLSID\\" + GuidText(*clsid) + L"\\LocalServer32", L"\"" + exePath + L"\"");
+}
+
+void RemoveLocalServerByHand()
+{
+    for (const CLSID* clsid : {&CLSID_QuillmorphOLE, &CLSID_QuillmorphEmbeddedObject})
+        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(*clsid)).c_str());
+}
+
+std::vector<DWORD> FindProcesses(const wchar_t* name)
+{
+    std::vector<DWORD> pids;
+    UniqueKernelHandle snapshot(::CreateToolhelp32Snapshot(TH32CS_SNAPPROCESS, 0));
+    if (!snapshot || snapshot.get() == INVALID_HANDLE_VALUE) {
+        snapshot.release();
+        return pids;
+    }
+    PROCESSENTRY32W entry = {};
+    entry.dwSize = sizeof(entry);
+    for (BOOL more = ::Process32FirstW(snapshot.get(), &entry); more;
+         more = ::Process32NextW(snapshot.get(), &entry)) {
+        if (::lstrcmpiW(entry.szExeFile, name) == 0)
+            pids.push_back(entry.th32ProcessID);
+    }
+    return pids;
+}
+
+bool WaitForNoProcess(const wchar_t* name, DWORD timeoutMs)
+{
+    ULONGLONG deadline = NowMs() + timeoutMs;
+    while (!FindProcesses(name).empty()) {
+        if (NowMs() > deadline)
+            return false;
+        ::Sleep(50);
+    }
+    return true;
+}
+
+UniqueKernelHandle OpenServerProcess(DWORD pid)
+{
+    return UniqueKernelHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
+}
+
+UniqueKernelHandle StartProcess(const std::wstring& exe, const std::wstring& arguments, DWORD* pid)
+{
+    std::wstring commandLine = L"\"" + exe + L"\"";
+    if (!arguments.empty())
+        commandLine += L" " + arguments;
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    PROCESS_INFORMATION pi = {};
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+        return UniqueKernelHandle();
+    ::CloseHandle(pi.hThread);
+    if (pid)
+        *pid = pi.dwProcessId;
+    return UniqueKernelHandle(pi.hProcess);
+}
+
+DWORD RunProcess(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs, DWORD* elapsedMs)
+{
+    ULONGLONG start = NowMs();
+    UniqueKernelHandle process = StartProcess(exe, arguments);
+    if (!process)
+        return static_cast<DWORD>(-1);
+    if (::WaitForSingleObject(process.get(), timeoutMs) != WAIT_OBJECT_0) {
+        ::TerminateProcess(process.get(), 1);
+        return STILL_ACTIVE;
+    }
+    if (elapsedMs)
+        *elapsedMs = static_cast<DWORD>(NowMs() - start);
+    DWORD code = 0;
+    ::GetExitCodeProcess(process.get(), &code);
+    return code;
+}
+
+ULONGLONG NowMs() { return ::GetTickCount64(); }
+
+void PumpMessagesFor(DWORD ms)
+{
+    ULONGLONG deadline = NowMs() + ms;
+    while (NowMs() < deadline) {
+        MSG msg;
+        while (::PeekMessageW(&msg, nullptr, 0, 0, PM_REMOVE)) {
+            ::TranslateMessage(&msg);
+            ::DispatchMessageW(&msg);
+        }
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
+    }
+}
+
+} // namespace testing_support

@@ -1,0 +1,66 @@
+#pragma once
+
+// Helpers shared by the test programs: the apartment, the built server, and
+// watching the server processes that the runtime starts.
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+#include <vector>
+
+#include "server/handles.h"
+
+namespace testing_support {
+
+// Enters a single-threaded apartment for the scope.
+class Apartment
+{
+public:
+    Apartment() : hr_(::CoInitialize(nullptr)) {}
+    Apartment(const Apartment&) = delete;
+    Apartment& operator=(const Apartment&) = delete;
+    ~Apartment()
+    {
+        if (SUCCEEDED(hr_))
+            ::CoUninitialize();
+    }
+    HRESULT status() const { return hr_; }
+
+private:
+    HRESULT hr_;
+};
+
+// The server executable built beside the tests, as a Windows path.
+std::wstring ServerExePath();
+
+// Writes the class keys that the runtime needs to start the server
+// (LocalServer32 of both classes) under HKEY_CLASSES_ROOT.
+void RegisterLocalServerByHand(const std::wstring& exePath);
+void RemoveLocalServerByHand();
+
+// Ids of the running processes whose image name is name (case-insensitive).
+std::vector<DWORD> FindProcesses(const wchar_t* name);
+
+// Waits until no process named name runs; false on time-out.
+bool WaitForNoProcess(const wchar_t* name, DWORD timeoutMs);
+
+// A running process of the server and the moment it was found.
+UniqueKernelHandle OpenServerProcess(DWORD pid);
+
+// Starts exe with the given arguments (the path is quoted); waits at most
+// timeoutMs. Returns the exit code, or STILL_ACTIVE on time-out (the process is
+// then terminated).
+DWORD RunProcess(const std::wstring& exe, const std::wstring& arguments, DWORD timeoutMs,
+                 DWORD* elapsedMs = nullptr);
+
+// Starts exe and returns its process handle without waiting.
+UniqueKernelHandle StartProcess(const std::wstring& exe, const std::wstring& arguments, DWORD* pid = nullptr);
+
+// Milliseconds from a monotonic clock.
+ULONGLONG NowMs();
+
+// Pumps this thread's messages for the given time.
+void PumpMessagesFor(DWORD ms);
+
+} // namespace testing_support

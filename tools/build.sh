@@ -1,0 +1,15 @@
+#!/usr/bin/env bash
+# Configures and builds the server and its tests for both architectures:
+# build/x86_64 (tested under Wine) and build/i686 (compiled only).
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+"$root/tools/setup-debian.sh"
+
+jobs=$(nproc 2>/dev/null || echo 2)
+for arch in x86_64 i686; do
+    dir="$root/build/$arch"
+    cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$root/build/configure-$arch.log" 2>&1 ||
+        { cat "$root/build/configure-$arch.log"; exit 1; }
+    cmake --build "$dir" -j "$jobs"
+done
