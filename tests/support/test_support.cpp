@@ -45,6 +45,16 @@ void RemoveLocalServerByHand()
         ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(*clsid)).c_str());
 }
 
+DWORD RegisterServer(const std::wstring& exePath, bool perUser)
+{
+    return RunProcess(exePath, perUser ? L"/RegServerPerUser" : L"/RegServer", 30000);
+}
+
+DWORD UnregisterServer(const std::wstring& exePath, bool perUser)
+{
+    return RunProcess(exePath, perUser ? L"/UnregServerPerUser" : L"/UnregServer", 30000);
+}
+
 std::vector<DWORD> FindProcesses(const wchar_t* name)
 {
     std::vector<DWORD> pids;

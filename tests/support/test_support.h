@@ -39,6 +39,11 @@ std::wstring ServerExePath();
 void RegisterLocalServerByHand(const std::wstring& exePath);
 void RemoveLocalServerByHand();
 
+// Runs the server with its own registration switch ("/RegServer", or
+// "/RegServerPerUser" when perUser) and returns the exit code (0 on success).
+DWORD RegisterServer(const std::wstring& exePath, bool perUser = false);
+DWORD UnregisterServer(const std::wstring& exePath, bool perUser = false);
+
 // Ids of the running processes whose image name is name (case-insensitive).
 std::vector<DWORD> FindProcesses(const wchar_t* name);
 
