@@ -41,8 +41,7 @@ struct InterfaceMapEntry
 HRESULT QueryInterfaceTable(void* object, const InterfaceMapEntry* table, REFIID riid, void** ppv);
 
 // Offset of interface I within class T, for plain table entries.
-template <class T, class I>
-DWORD_PTR InterfaceOffset()
+template <class T, class I> DWORD_PTR InterfaceOffset()
 {
     // Any non-null address serves: only the difference is used.
     const DWORD_PTR base = 0x1000;
@@ -67,8 +66,7 @@ public:
     LONG m_dwRef = 0;
 };
 
-template <class ThreadModel>
-class CComObjectRootEx : public CComObjectRootBase
+template <class ThreadModel> class CComObjectRootEx : public CComObjectRootBase
 {
 public:
     using ThreadModelType = ThreadModel;
@@ -77,8 +75,7 @@ public:
 };
 
 // Binds a class to its class id.
-template <class T, const CLSID* pclsid>
-class CComCoClass
+template <class T, const CLSID* pclsid> class CComCoClass
 {
 public:
     static const CLSID& GetObjectCLSID() { return *pclsid; }
@@ -100,8 +97,7 @@ public:
 
 // The creatable wrapper: a plain count, and one module lock from construction to
 // destruction.
-template <class Base>
-class CComObject : public Base
+template <class Base> class CComObject : public Base
 {
 public:
     CComObject() { s_pModule->Lock(); }
@@ -169,8 +165,7 @@ public:
 
 // A wrapper that does not lock the module: class objects live as long as the
 // runtime's registration and must not keep the server alive by themselves.
-template <class Base>
-class CComObjectNoLock : public Base
+template <class Base> class CComObjectNoLock : public Base
 {
 public:
     CComObjectNoLock() = default;
@@ -202,8 +197,7 @@ public:
 
 // The instance creator of an object-table row: no aggregation, a new wrapper, the
 // construction steps, then the interface the caller asked for.
-template <class T>
-HRESULT WINAPI CreateObjectInstance(IUnknown* outer, REFIID riid, void** ppv)
+template <class T> HRESULT WINAPI CreateObjectInstance(IUnknown* outer, REFIID riid, void** ppv)
 {
     if (outer) {
         if (!ppv)

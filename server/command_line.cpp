@@ -14,7 +14,10 @@ char UpperChar(char c)
         ::CharUpperA(reinterpret_cast<LPSTR>(static_cast<UINT_PTR>(static_cast<unsigned char>(c))))));
 }
 
-bool IsWordEnd(char c) { return c == '\0' || c == ' ' || c == '\t'; }
+bool IsWordEnd(char c)
+{
+    return c == '\0' || c == ' ' || c == '\t';
+}
 
 } // namespace
 
@@ -67,8 +70,7 @@ ServerSwitch FindServerSwitch(LPCSTR commandLine)
     return ServerSwitch::None;
 }
 
-template <class T>
-bool CAtlExeModuleT<T>::ParseCommandLine(LPCSTR commandLine, HRESULT* status)
+template <class T> bool CAtlExeModuleT<T>::ParseCommandLine(LPCSTR commandLine, HRESULT* status)
 {
     *status = S_OK;
     T* self = static_cast<T*>(this);

@@ -9,8 +9,7 @@
 
 #include <utility>
 
-template <typename H, auto Close, H Invalid = H{}>
-class UniqueHandle
+template <typename H, auto Close, H Invalid = H{}> class UniqueHandle
 {
 public:
     UniqueHandle() = default;
@@ -45,15 +44,42 @@ private:
 };
 
 namespace handle_detail {
-inline void CloseKernelHandle(HANDLE h) { ::CloseHandle(h); }
-inline void FreeGlobal(HGLOBAL h) { ::GlobalFree(h); }
-inline void DeleteEnhMetaFileHandle(HENHMETAFILE h) { ::DeleteEnhMetaFile(h); }
-inline void DeleteMetaFileHandle(HMETAFILE h) { ::DeleteMetaFile(h); }
-inline void CloseRegKey(HKEY h) { ::RegCloseKey(h); }
-inline void DeleteDeviceContext(HDC h) { ::DeleteDC(h); }
-inline void FreeTaskMemory(void* p) { ::CoTaskMemFree(p); }
-inline void FreeBstr(BSTR s) { ::SysFreeString(s); }
-inline void ReleaseModule(HMODULE h) { ::FreeLibrary(h); }
+inline void CloseKernelHandle(HANDLE h)
+{
+    ::CloseHandle(h);
+}
+inline void FreeGlobal(HGLOBAL h)
+{
+    ::GlobalFree(h);
+}
+inline void DeleteEnhMetaFileHandle(HENHMETAFILE h)
+{
+    ::DeleteEnhMetaFile(h);
+}
+inline void DeleteMetaFileHandle(HMETAFILE h)
+{
+    ::DeleteMetaFile(h);
+}
+inline void CloseRegKey(HKEY h)
+{
+    ::RegCloseKey(h);
+}
+inline void DeleteDeviceContext(HDC h)
+{
+    ::DeleteDC(h);
+}
+inline void FreeTaskMemory(void* p)
+{
+    ::CoTaskMemFree(p);
+}
+inline void FreeBstr(BSTR s)
+{
+    ::SysFreeString(s);
+}
+inline void ReleaseModule(HMODULE h)
+{
+    ::FreeLibrary(h);
+}
 } // namespace handle_detail
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, &handle_detail::CloseKernelHandle>;

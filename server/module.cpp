@@ -58,7 +58,10 @@ CAtlComModule::CAtlComModule()
     m_sizeStamp = sizeof(*this);
 }
 
-CAtlComModule::~CAtlComModule() { Term(); }
+CAtlComModule::~CAtlComModule()
+{
+    Term();
+}
 
 void CAtlComModule::Term()
 {
@@ -100,7 +103,10 @@ CAtlModule::CAtlModule()
     m_sizeStamp = sizeof(_ATL_MODULE70);
 }
 
-CAtlModule::~CAtlModule() { TerminateModule(); }
+CAtlModule::~CAtlModule()
+{
+    TerminateModule();
+}
 
 HRESULT CAtlModule::GetGITPtr(IGlobalInterfaceTable** ppGIT)
 {
@@ -145,7 +151,10 @@ void CAtlModule::TerminateModule()
     s_comModule.Term();
 }
 
-GUID CQuillmorphOLEModule::GetLibId() { return LIBID_QUILLMORPHOLELib; }
+GUID CQuillmorphOLEModule::GetLibId()
+{
+    return LIBID_QUILLMORPHOLELib;
+}
 
 HRESULT CQuillmorphOLEModule::AddModuleReplacements(IRegistrarBase* registrar)
 {

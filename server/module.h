@@ -127,8 +127,7 @@ public:
 
 extern CAtlModule* s_pModule;
 
-template <class T>
-class CAtlModuleT : public CAtlModule
+template <class T> class CAtlModuleT : public CAtlModule
 {
 public:
     CAtlModuleT() { m_libid = T::GetLibId(); }
@@ -136,8 +135,7 @@ public:
 };
 
 // Executable behaviour: start-up, the message loop and the shutdown monitor.
-template <class T>
-class CAtlExeModuleT : public CAtlModuleT<T>
+template <class T> class CAtlExeModuleT : public CAtlModuleT<T>
 {
 public:
     CAtlExeModuleT();

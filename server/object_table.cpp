@@ -11,8 +11,14 @@ namespace {
 ObjectRegistration s_dispinterfaceRegistration = {nullptr, 0};
 ObjectRegistration s_embeddedObjectRegistration = {nullptr, 0};
 
-const wchar_t* NoDescription() { return nullptr; }
-const CategoryTableEntry* NoCategories() { return nullptr; }
+const wchar_t* NoDescription()
+{
+    return nullptr;
+}
+const CategoryTableEntry* NoCategories()
+{
+    return nullptr;
+}
 void NoStartStop(bool) {}
 
 HRESULT UpdateDispinterfaceRegistry(bool registerEntries)
@@ -26,23 +32,39 @@ HRESULT UpdateEmbeddedObjectRegistry(bool registerEntries)
 }
 
 ObjectTableEntry s_dispinterfaceEntry = {
-    &CLSID_QuillmorphOLE,        &UpdateDispinterfaceRegistry, &CreateClassFactory,
-    &CreateObjectInstance<CDispinterface>, &s_dispinterfaceRegistration, &NoDescription,
-    &NoCategories,               &NoStartStop,
+    &CLSID_QuillmorphOLE,
+    &UpdateDispinterfaceRegistry,
+    &CreateClassFactory,
+    &CreateObjectInstance<CDispinterface>,
+    &s_dispinterfaceRegistration,
+    &NoDescription,
+    &NoCategories,
+    &NoStartStop,
 };
 
 ObjectTableEntry s_embeddedObjectEntry = {
-    &CLSID_QuillmorphEmbeddedObject,         &UpdateEmbeddedObjectRegistry, &CreateClassFactory,
-    &CreateObjectInstance<CEmbeddedObject>, &s_embeddedObjectRegistration, &NoDescription,
-    &NoCategories,                           &NoStartStop,
+    &CLSID_QuillmorphEmbeddedObject,
+    &UpdateEmbeddedObjectRegistry,
+    &CreateClassFactory,
+    &CreateObjectInstance<CEmbeddedObject>,
+    &s_embeddedObjectRegistration,
+    &NoDescription,
+    &NoCategories,
+    &NoStartStop,
 };
 
 ObjectTableEntry* s_objectTable[] = {&s_dispinterfaceEntry, &s_embeddedObjectEntry};
 
 } // namespace
 
-ObjectTableEntry** ObjectTableFirst() { return s_objectTable; }
-ObjectTableEntry** ObjectTableLast() { return s_objectTable + sizeof(s_objectTable) / sizeof(s_objectTable[0]); }
+ObjectTableEntry** ObjectTableFirst()
+{
+    return s_objectTable;
+}
+ObjectTableEntry** ObjectTableLast()
+{
+    return s_objectTable + sizeof(s_objectTable) / sizeof(s_objectTable[0]);
+}
 
 HRESULT RegisterClassObject(ObjectTableEntry* entry, DWORD context, DWORD flags)
 {

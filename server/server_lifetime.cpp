@@ -4,33 +4,31 @@
 #include "server/module.h"
 #include "server/object_table.h"
 
-template <class T>
-CAtlExeModuleT<T>::CAtlExeModuleT() : m_mainThreadId(::GetCurrentThreadId())
+template <class T> CAtlExeModuleT<T>::CAtlExeModuleT() : m_mainThreadId(::GetCurrentThreadId())
 {
-    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast; ++slot) {
+    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast;
+         ++slot) {
         if (*slot)
             (*slot)->classStartStop(true);
     }
 }
 
-template <class T>
-CAtlExeModuleT<T>::~CAtlExeModuleT()
+template <class T> CAtlExeModuleT<T>::~CAtlExeModuleT()
 {
-    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast; ++slot) {
+    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast;
+         ++slot) {
         if (*slot)
             (*slot)->classStartStop(false);
     }
     this->TerminateModule();
 }
 
-template <class T>
-LONG CAtlExeModuleT<T>::Lock()
+template <class T> LONG CAtlExeModuleT<T>::Lock()
 {
     return static_cast<LONG>(::CoAddRefServerProcess());
 }
 
-template <class T>
-LONG CAtlExeModuleT<T>::Unlock()
+template <class T> LONG CAtlExeModuleT<T>::Unlock()
 {
     LONG count = static_cast<LONG>(::CoReleaseServerProcess());
     if (count == 0) {
@@ -42,8 +40,7 @@ LONG CAtlExeModuleT<T>::Unlock()
     return count;
 }
 
-template <class T>
-void CAtlExeModuleT<T>::SignalShutdownEvent()
+template <class T> void CAtlExeModuleT<T>::SignalShutdownEvent()
 {
     // Once the monitor has closed the event the field is null and the signal is a
     // no-op; the lock keeps the two from overlapping.
@@ -53,8 +50,7 @@ void CAtlExeModuleT<T>::SignalShutdownEvent()
     ::ReleaseSRWLockExclusive(&m_shutdownEventLock);
 }
 
-template <class T>
-HRESULT CAtlExeModuleT<T>::RunServer(int /*showCommand*/)
+template <class T> HRESULT CAtlExeModuleT<T>::RunServer(int /*showCommand*/)
 {
     HRESULT hr = StartServing();
     if (hr == S_OK)
@@ -64,8 +60,7 @@ HRESULT CAtlExeModuleT<T>::RunServer(int /*showCommand*/)
     return hr;
 }
 
-template <class T>
-HRESULT CAtlExeModuleT<T>::StartServing()
+template <class T> HRESULT CAtlExeModuleT<T>::StartServing()
 {
     HRESULT hr = RegisterClassObjects(CLSCTX_LOCAL_SERVER, REGCLS_MULTIPLEUSE | REGCLS_SUSPENDED);
     if (FAILED(hr))
@@ -94,8 +89,7 @@ HRESULT CAtlExeModuleT<T>::StartServing()
     return hr;
 }
 
-template <class T>
-HANDLE CAtlExeModuleT<T>::StartShutdownMonitor()
+template <class T> HANDLE CAtlExeModuleT<T>::StartShutdownMonitor()
 {
     HANDLE event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
     if (!event)
@@ -115,8 +109,7 @@ HANDLE CAtlExeModuleT<T>::StartShutdownMonitor()
     return thread;
 }
 
-template <class T>
-DWORD WINAPI CAtlExeModuleT<T>::ShutdownMonitorThread(void* module)
+template <class T> DWORD WINAPI CAtlExeModuleT<T>::ShutdownMonitorThread(void* module)
 {
     auto* self = static_cast<CAtlExeModuleT<T>*>(module);
     // The handle is read without the lock: only this thread ever clears it.
@@ -133,8 +126,7 @@ DWORD WINAPI CAtlExeModuleT<T>::ShutdownMonitorThread(void* module)
     return 0;
 }
 
-template <class T>
-void CAtlExeModuleT<T>::PumpMessages()
+template <class T> void CAtlExeModuleT<T>::PumpMessages()
 {
     MSG msg;
     while (::GetMessageA(&msg, nullptr, 0, 0) > 0) {
@@ -143,8 +135,7 @@ void CAtlExeModuleT<T>::PumpMessages()
     }
 }
 
-template <class T>
-HRESULT CAtlExeModuleT<T>::StopServing()
+template <class T> HRESULT CAtlExeModuleT<T>::StopServing()
 {
     HRESULT hr = RevokeClassObjects();
     if (m_bDelayedShutdown)
@@ -152,8 +143,7 @@ HRESULT CAtlExeModuleT<T>::StopServing()
     return hr;
 }
 
-template <class T>
-int CAtlExeModuleT<T>::ServerMain(int showCommand)
+template <class T> int CAtlExeModuleT<T>::ServerMain(int showCommand)
 {
     if (s_bInitFailed)
         return -1;

@@ -63,7 +63,10 @@ HRESULT WINAPI RefuseStorage(void*, REFIID, void** ppv, DWORD_PTR)
     return E_ACCESSDENIED;
 }
 
-HRESULT WINAPI PassOn(void*, REFIID, void**, DWORD_PTR) { return S_FALSE; }
+HRESULT WINAPI PassOn(void*, REFIID, void**, DWORD_PTR)
+{
+    return S_FALSE;
+}
 
 TEST(InterfaceTable, AnswersPlainEntriesByOffsetAndIUnknownWithTheFirst)
 {
@@ -113,7 +116,8 @@ TEST_F(ObjectCreation, BothClassesAnswerExactlyTheirInterfaces)
               S_OK);
     ComPtr<IUnknown> unknown;
     for (const IID* iid : {&IID_IOleObject, &IID_IDataObject, &IID_IPersistStorage, &IID_IPersist})
-        EXPECT_EQ(drawing->QueryInterface(*iid, reinterpret_cast<void**>(unknown.ReleaseAndGetAddressOf())), S_OK);
+        EXPECT_EQ(drawing->QueryInterface(*iid, reinterpret_cast<void**>(unknown.ReleaseAndGetAddressOf())),
+                  S_OK);
     ComPtr<IOleObject> ole;
     ASSERT_EQ(drawing.As(&ole), S_OK);
     EXPECT_EQ(ole.Get(), static_cast<IOleObject*>(static_cast<CEmbeddedObject*>(
@@ -128,9 +132,11 @@ TEST_F(ObjectCreation, BothClassesAnswerExactlyTheirInterfaces)
                                                    reinterpret_cast<void**>(automation.GetAddressOf())),
               S_OK);
     ComPtr<IUnknown> viaDispatch;
-    EXPECT_EQ(automation->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(viaDispatch.GetAddressOf())), S_OK);
+    EXPECT_EQ(automation->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(viaDispatch.GetAddressOf())),
+              S_OK);
     EXPECT_EQ(viaDispatch.Get(), automation.Get());
-    EXPECT_EQ(automation->QueryInterface(IID_IOleObject, reinterpret_cast<void**>(unknown.ReleaseAndGetAddressOf())),
+    EXPECT_EQ(automation->QueryInterface(IID_IOleObject,
+                                         reinterpret_cast<void**>(unknown.ReleaseAndGetAddressOf())),
               E_NOINTERFACE);
 }
 
@@ -138,7 +144,8 @@ TEST_F(ObjectCreation, AnInstanceHoldsOneProcessLockForItsLifetime)
 {
     LONG before = ProcessLockCount();
     IUnknown* p = nullptr;
-    ASSERT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IUnknown, reinterpret_cast<void**>(&p)), S_OK);
+    ASSERT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IUnknown, reinterpret_cast<void**>(&p)),
+              S_OK);
     EXPECT_EQ(ProcessLockCount(), before + 1);
     EXPECT_EQ(p->AddRef(), 2u);
     EXPECT_EQ(p->Release(), 1u);
@@ -154,11 +161,13 @@ TEST_F(ObjectCreation, CreateInstanceRefusesNullOutAndAggregation)
 
     Probe outer;
     void* p = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(factory->CreateInstance(static_cast<IPersist*>(&outer), IID_IOleObject, &p), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(factory->CreateInstance(static_cast<IPersist*>(&outer), IID_IOleObject, &p),
+              CLASS_E_NOAGGREGATION);
     EXPECT_EQ(p, nullptr);
     p = reinterpret_cast<void*>(0x1);
     // The class object lets an IUnknown request through; the instance creator refuses it.
-    EXPECT_EQ(factory->CreateInstance(static_cast<IPersist*>(&outer), IID_IUnknown, &p), CLASS_E_NOAGGREGATION);
+    EXPECT_EQ(factory->CreateInstance(static_cast<IPersist*>(&outer), IID_IUnknown, &p),
+              CLASS_E_NOAGGREGATION);
     EXPECT_EQ(p, nullptr);
     EXPECT_EQ(CreateObjectInstance<CDispinterface>(static_cast<IPersist*>(&outer), IID_IUnknown, nullptr),
               E_POINTER);
@@ -166,7 +175,8 @@ TEST_F(ObjectCreation, CreateInstanceRefusesNullOutAndAggregation)
 
 TEST_F(ObjectCreation, AnUnofferedInterfaceLeavesNoInstanceAndNoLock)
 {
-    for (InstanceCreatorFunc creator : {&CreateObjectInstance<CEmbeddedObject>, &CreateObjectInstance<CDispinterface>}) {
+    for (InstanceCreatorFunc creator :
+         {&CreateObjectInstance<CEmbeddedObject>, &CreateObjectInstance<CDispinterface>}) {
         ComPtr<IClassFactory> factory = FactoryFor(creator);
         ASSERT_TRUE(factory);
         LONG before = ProcessLockCount();
@@ -192,8 +202,8 @@ TEST_F(ObjectCreation, TheClassObjectTakesNoLockAndAnswersOnlyIClassFactory)
 {
     LONG before = ProcessLockCount();
     IUnknown* unknown = nullptr;
-    ASSERT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateObjectInstance<CEmbeddedObject>), IID_IUnknown,
-                                 reinterpret_cast<void**>(&unknown)),
+    ASSERT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateObjectInstance<CEmbeddedObject>),
+                                 IID_IUnknown, reinterpret_cast<void**>(&unknown)),
               S_OK);
     EXPECT_EQ(ProcessLockCount(), before);
     IClassFactory* factory = nullptr;
@@ -205,11 +215,12 @@ TEST_F(ObjectCreation, TheClassObjectTakesNoLockAndAnswersOnlyIClassFactory)
     EXPECT_EQ(unknown->Release(), 0u);
     EXPECT_EQ(ProcessLockCount(), before);
 
-    EXPECT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateObjectInstance<CEmbeddedObject>), IID_IUnknown,
-                                 nullptr),
+    EXPECT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateObjectInstance<CEmbeddedObject>),
+                                 IID_IUnknown, nullptr),
               E_POINTER);
     void* p = reinterpret_cast<void*>(0x1);
-    EXPECT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateObjectInstance<CEmbeddedObject>), IID_IOleObject, &p),
+    EXPECT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateObjectInstance<CEmbeddedObject>),
+                                 IID_IOleObject, &p),
               E_NOINTERFACE);
     EXPECT_EQ(p, nullptr);
 }
@@ -242,12 +253,13 @@ TEST_F(ObjectCreation, RegistersBothClassesAutomationFirstAndRevokesThem)
 
     // The registered class object serves creation requests made in this process.
     ComPtr<IClassFactory> factory;
-    ASSERT_EQ(::CoGetClassObject(CLSID_QuillmorphEmbeddedObject, CLSCTX_LOCAL_SERVER, nullptr, IID_IClassFactory,
-                                 reinterpret_cast<void**>(factory.GetAddressOf())),
+    ASSERT_EQ(::CoGetClassObject(CLSID_QuillmorphEmbeddedObject, CLSCTX_LOCAL_SERVER, nullptr,
+                                 IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
               S_OK);
     ComPtr<IOleObject> drawing;
-    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(drawing.GetAddressOf())),
-              S_OK);
+    EXPECT_EQ(
+        factory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(drawing.GetAddressOf())),
+        S_OK);
     drawing.Reset();
     factory.Reset();
     EXPECT_EQ(RevokeClassObjects(), S_OK);
@@ -255,7 +267,10 @@ TEST_F(ObjectCreation, RegistersBothClassesAutomationFirstAndRevokesThem)
 
 // A module built for the test, so that its termination can be watched.
 std::vector<int> s_hookCalls;
-void __stdcall RecordHook(DWORD_PTR argument) { s_hookCalls.push_back(static_cast<int>(argument)); }
+void __stdcall RecordHook(DWORD_PTR argument)
+{
+    s_hookCalls.push_back(static_cast<int>(argument));
+}
 
 TEST(ModuleTermination, RunsTerminationHooksNewestFirstExactlyOnce)
 {

@@ -88,8 +88,8 @@ TEST_F(ServerProcess, OneServerServesEveryInstanceOfBothClasses)
     ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
                                  reinterpret_cast<void**>(second.GetAddressOf())),
               S_OK);
-    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphEmbeddedObject, nullptr, CLSCTX_LOCAL_SERVER, IID_IPersistStorage,
-                                 reinterpret_cast<void**>(third.GetAddressOf())),
+    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphEmbeddedObject, nullptr, CLSCTX_LOCAL_SERVER,
+                                 IID_IPersistStorage, reinterpret_cast<void**>(third.GetAddressOf())),
               S_OK);
     UniqueKernelHandle server = TheServer();
     ASSERT_TRUE(server);
@@ -103,8 +103,8 @@ TEST_F(ServerProcess, OneServerServesEveryInstanceOfBothClasses)
 TEST_F(ServerProcess, AnUnofferedInterfaceFailsAndTheServerStillEnds)
 {
     ComPtr<IUnknown> instance;
-    EXPECT_EQ(::CoCreateInstance(CLSID_QuillmorphEmbeddedObject, nullptr, CLSCTX_LOCAL_SERVER, IID_IViewObject,
-                                 reinterpret_cast<void**>(instance.GetAddressOf())),
+    EXPECT_EQ(::CoCreateInstance(CLSID_QuillmorphEmbeddedObject, nullptr, CLSCTX_LOCAL_SERVER,
+                                 IID_IViewObject, reinterpret_cast<void**>(instance.GetAddressOf())),
               E_NOINTERFACE);
     EXPECT_FALSE(instance);
     // The failed creation took the count from 0 to 1 and back, which starts the
@@ -115,10 +115,12 @@ TEST_F(ServerProcess, AnUnofferedInterfaceFailsAndTheServerStillEnds)
 TEST_F(ServerProcess, EachSwitchEndsTheProcessAtOnceWithItsStatus)
 {
     // The registry work of the switches is not built yet, and the exit code says so.
-    for (const wchar_t* arguments : {L"/RegServer", L"-unregserver", L"/RegServerPerUser", L"-UNREGSERVERPERUSER"}) {
+    for (const wchar_t* arguments :
+         {L"/RegServer", L"-unregserver", L"/RegServerPerUser", L"-UNREGSERVERPERUSER"}) {
         DWORD elapsed = 0;
         DWORD code = RunProcess(ServerExePath(), arguments, 10000, &elapsed);
-        EXPECT_EQ(code, static_cast<DWORD>(E_NOTIMPL)) << std::string(arguments, arguments + wcslen(arguments));
+        EXPECT_EQ(code, static_cast<DWORD>(E_NOTIMPL))
+            << std::string(arguments, arguments + wcslen(arguments));
         EXPECT_LT(elapsed, 3000u) << "a switch never waits for clients";
     }
     EXPECT_TRUE(FindProcesses(kServerImage).empty());

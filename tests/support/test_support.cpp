@@ -31,7 +31,10 @@ void SetDefaultValue(const std::wstring& keyPath, const std::wstring& value)
 
 } // namespace
 
-std::wstring ServerExePath() { return QUILLMORPH_SERVER_EXE; }
+std::wstring ServerExePath()
+{
+    return QUILLMORPH_SERVER_EXE;
+}
 
 void RegisterLocalServerByHand(const std::wstring& exePath)
 {
@@ -86,7 +89,8 @@ bool WaitForNoProcess(const wchar_t* name, DWORD timeoutMs)
 
 UniqueKernelHandle OpenServerProcess(DWORD pid)
 {
-    return UniqueKernelHandle(::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
+    return UniqueKernelHandle(
+        ::OpenProcess(SYNCHRONIZE | PROCESS_QUERY_INFORMATION | PROCESS_TERMINATE, FALSE, pid));
 }
 
 UniqueKernelHandle StartProcess(const std::wstring& exe, const std::wstring& arguments, DWORD* pid)
@@ -97,7 +101,8 @@ UniqueKernelHandle StartProcess(const std::wstring& exe, const std::wstring& arg
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si, &pi))
+    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                          &pi))
         return UniqueKernelHandle();
     ::CloseHandle(pi.hThread);
     if (pid)
@@ -122,7 +127,10 @@ DWORD RunProcess(const std::wstring& exe, const std::wstring& arguments, DWORD t
     return code;
 }
 
-ULONGLONG NowMs() { return ::GetTickCount64(); }
+ULONGLONG NowMs()
+{
+    return ::GetTickCount64();
+}
 
 void PumpMessagesFor(DWORD ms)
 {
