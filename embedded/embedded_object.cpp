@@ -12,45 +12,141 @@ const InterfaceMapEntry* CEmbeddedObject::GetInterfaceTable()
     return table;
 }
 
-// The object's behaviour is not built yet: every operation reports E_NOTIMPL.
-STDMETHODIMP CEmbeddedObject::SetClientSite(IOleClientSite*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::GetClientSite(IOleClientSite**) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::SetHostNames(LPCOLESTR, LPCOLESTR) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::Close(DWORD) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::SetMoniker(DWORD, IMoniker*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::GetMoniker(DWORD, DWORD, IMoniker**) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::InitFromData(IDataObject*, BOOL, DWORD) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::GetClipboardData(DWORD, IDataObject**) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::DoVerb(LONG, LPMSG, IOleClientSite*, LONG, HWND, LPCRECT) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::EnumVerbs(IEnumOLEVERB**) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::Update() { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::IsUpToDate() { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::GetUserClassID(CLSID*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::GetUserType(DWORD, LPOLESTR*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::SetExtent(DWORD, SIZEL*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::GetExtent(DWORD, SIZEL*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::Advise(IAdviseSink*, DWORD*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::Unadvise(DWORD) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::EnumAdvise(IEnumSTATDATA**) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::GetMiscStatus(DWORD, DWORD*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::SetColorScheme(LOGPALETTE*) { return E_NOTIMPL; }
+CEmbeddedObject::CEmbeddedObject() : m_clsidStorage(CLSID_QuillmorphEmbeddedObject) {}
 
-STDMETHODIMP CEmbeddedObject::GetData(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::GetDataHere(FORMATETC*, STGMEDIUM*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::QueryGetData(FORMATETC*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::GetCanonicalFormatEtc(FORMATETC*, FORMATETC*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::SetData(FORMATETC*, STGMEDIUM*, BOOL) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::EnumFormatEtc(DWORD, IEnumFORMATETC**) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::DAdvise(FORMATETC*, DWORD, IAdviseSink*, DWORD*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::DUnadvise(DWORD) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::EnumDAdvise(IEnumSTATDATA**) { return E_NOTIMPL; }
+// The members go in reverse order of declaration: the storage, the data advise
+// holder, the OLE advise holder, the client site, then the native data and the
+// picture.
+CEmbeddedObject::~CEmbeddedObject() = default;
 
-STDMETHODIMP CEmbeddedObject::GetClassID(CLSID*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::IsDirty() { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::InitNew(IStorage*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::Load(IStorage*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::Save(IStorage*, BOOL) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::SaveCompleted(IStorage*) { return E_NOTIMPL; }
-STDMETHODIMP CEmbeddedObject::HandsOffStorage() { return E_NOTIMPL; }
+STDMETHODIMP CEmbeddedObject::SetClientSite(IOleClientSite* pClientSite)
+{
+    m_spClientSite = pClientSite;
+    return S_OK;
+}
 
-HRESULT CEmbeddedObject::SetContents(HENHMETAFILE, HGLOBAL) { return E_NOTIMPL; }
+STDMETHODIMP CEmbeddedObject::GetClientSite(IOleClientSite** ppClientSite)
+{
+    if (!ppClientSite)
+        return E_POINTER;
+    *ppClientSite = m_spClientSite.Get();
+    if (*ppClientSite)
+        (*ppClientSite)->AddRef();
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::SetHostNames(LPCOLESTR, LPCOLESTR)
+{
+    return S_OK;
+}
+STDMETHODIMP CEmbeddedObject::SetMoniker(DWORD, IMoniker*)
+{
+    return E_NOTIMPL;
+}
+STDMETHODIMP CEmbeddedObject::GetMoniker(DWORD, DWORD, IMoniker**)
+{
+    return E_NOTIMPL;
+}
+STDMETHODIMP CEmbeddedObject::InitFromData(IDataObject*, BOOL, DWORD)
+{
+    return E_NOTIMPL;
+}
+STDMETHODIMP CEmbeddedObject::GetClipboardData(DWORD, IDataObject**)
+{
+    return E_NOTIMPL;
+}
+
+STDMETHODIMP CEmbeddedObject::EnumVerbs(IEnumOLEVERB** ppEnumOleVerb)
+{
+    if (!ppEnumOleVerb)
+        return E_POINTER;
+    // The verbs are the ones the class registered.
+    return ::OleRegEnumVerbs(CLSID_QuillmorphEmbeddedObject, ppEnumOleVerb);
+}
+
+STDMETHODIMP CEmbeddedObject::Update()
+{
+    return S_OK;
+}
+STDMETHODIMP CEmbeddedObject::IsUpToDate()
+{
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::GetUserClassID(CLSID* pClsid)
+{
+    if (!pClsid)
+        return E_POINTER;
+    // Always this class, whatever class a loaded storage named.
+    *pClsid = CLSID_QuillmorphEmbeddedObject;
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::GetUserType(DWORD dwFormOfType, LPOLESTR* pszUserType)
+{
+    return ::OleRegGetUserType(CLSID_QuillmorphEmbeddedObject, dwFormOfType, pszUserType);
+}
+
+// The drawing's size is the picture's; a container cannot change it.
+STDMETHODIMP CEmbeddedObject::SetExtent(DWORD, SIZEL*)
+{
+    return E_FAIL;
+}
+
+STDMETHODIMP CEmbeddedObject::GetExtent(DWORD dwDrawAspect, SIZEL* psizel)
+{
+    if (dwDrawAspect != DVASPECT_CONTENT)
+        return E_FAIL;
+    if (!psizel)
+        return E_POINTER;
+    *psizel = m_sizeExtent;
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::Advise(IAdviseSink* pAdvSink, DWORD* pdwConnection)
+{
+    // The object keeps no OLE advise holder of its own, so a container's sink is
+    // accepted and never called.
+    if (m_spOleAdviseHolder)
+        m_spOleAdviseHolder->Advise(pAdvSink, pdwConnection);
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::Unadvise(DWORD dwConnection)
+{
+    if (!m_spOleAdviseHolder)
+        return E_FAIL;
+    return m_spOleAdviseHolder->Unadvise(dwConnection);
+}
+
+STDMETHODIMP CEmbeddedObject::EnumAdvise(IEnumSTATDATA** ppenumAdvise)
+{
+    if (!ppenumAdvise)
+        return E_POINTER;
+    *ppenumAdvise = nullptr;
+    if (!m_spOleAdviseHolder)
+        return E_FAIL;
+    return m_spOleAdviseHolder->EnumAdvise(ppenumAdvise);
+}
+
+STDMETHODIMP CEmbeddedObject::GetMiscStatus(DWORD dwAspect, DWORD* pdwStatus)
+{
+    return ::OleRegGetMiscStatus(CLSID_QuillmorphEmbeddedObject, dwAspect, pdwStatus);
+}
+
+STDMETHODIMP CEmbeddedObject::SetColorScheme(LOGPALETTE*)
+{
+    return E_NOTIMPL;
+}
+
+void CEmbeddedObject::ReplacePicture(UniqueEnhMetaFile picture)
+{
+    m_hEnhMetaFile = std::move(picture);
+    // The drawing is as large as its picture's frame (in 0.01 mm); a drawing
+    // without a picture has no size.
+    m_sizeExtent = {0, 0};
+    ENHMETAHEADER header = {};
+    if (m_hEnhMetaFile && ::GetEnhMetaFileHeader(m_hEnhMetaFile.get(), sizeof(header), &header) != 0)
+        m_sizeExtent = {header.rclFrame.right - header.rclFrame.left,
+                        header.rclFrame.bottom - header.rclFrame.top};
+}

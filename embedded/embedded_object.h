@@ -9,6 +9,15 @@
 
 #include <wrl/client.h>
 
+// Where an object stands in the storage protocol of its container.
+enum StorageState : LONG
+{
+    StorageUninitialized = 0,
+    StorageNormal = 1,
+    StorageNoScribble = 2,
+    StorageHandsOff = 3,
+};
+
 class CEmbeddedObject : public CComObjectRootEx<CComSingleThreadModel>,
                         public CComCoClass<CEmbeddedObject, &CLSID_QuillmorphEmbeddedObject>,
                         public IOleObject,
@@ -16,6 +25,10 @@ class CEmbeddedObject : public CComObjectRootEx<CComSingleThreadModel>,
                         public IPersistStorage
 {
 public:
+    CEmbeddedObject();
+    CEmbeddedObject(const CEmbeddedObject&) = delete;
+    CEmbeddedObject& operator=(const CEmbeddedObject&) = delete;
+
     static const InterfaceMapEntry* GetInterfaceTable();
 
     // IOleObject
@@ -27,8 +40,9 @@ public:
     STDMETHOD(GetMoniker)(DWORD dwAssign, DWORD dwWhichMoniker, IMoniker** ppmk) override;
     STDMETHOD(InitFromData)(IDataObject* pDataObject, BOOL fCreation, DWORD dwReserved) override;
     STDMETHOD(GetClipboardData)(DWORD dwReserved, IDataObject** ppDataObject) override;
-    STDMETHOD(DoVerb)(LONG iVerb, LPMSG lpmsg, IOleClientSite* pActiveSite, LONG lindex, HWND hwndParent,
-                      LPCRECT lprcPosRect) override;
+    STDMETHOD(DoVerb)
+    (LONG iVerb, LPMSG lpmsg, IOleClientSite* pActiveSite, LONG lindex, HWND hwndParent,
+     LPCRECT lprcPosRect) override;
     STDMETHOD(EnumVerbs)(IEnumOLEVERB** ppEnumOleVerb) override;
     STDMETHOD(Update)() override;
     STDMETHOD(IsUpToDate)() override;
@@ -49,7 +63,8 @@ public:
     STDMETHOD(GetCanonicalFormatEtc)(FORMATETC* pformatectIn, FORMATETC* pformatetcOut) override;
     STDMETHOD(SetData)(FORMATETC* pformatetc, STGMEDIUM* pmedium, BOOL fRelease) override;
     STDMETHOD(EnumFormatEtc)(DWORD dwDirection, IEnumFORMATETC** ppenumFormatEtc) override;
-    STDMETHOD(DAdvise)(FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink, DWORD* pdwConnection) override;
+    STDMETHOD(DAdvise)
+    (FORMATETC* pformatetc, DWORD advf, IAdviseSink* pAdvSink, DWORD* pdwConnection) override;
     STDMETHOD(DUnadvise)(DWORD dwConnection) override;
     STDMETHOD(EnumDAdvise)(IEnumSTATDATA** ppenumAdvise) override;
 
@@ -62,9 +77,53 @@ public:
     STDMETHOD(SaveCompleted)(IStorage* pStgNew) override;
     STDMETHOD(HandsOffStorage)() override;
 
-    // Gives a fresh object its content: a copy of the picture, and the native-data
-    // block itself (the object takes ownership of the block).
+    // Gives a fresh object its content: a copy of the picture (the caller keeps
+    // its handle), and the native-data block itself (the object takes ownership
+    // of the block, also when the call fails). A null block is an empty document.
     HRESULT SetContents(HENHMETAFILE picture, HGLOBAL nativeData);
 
-    virtual ~CEmbeddedObject() = default;
+    // Writes the "EMF" and "ZRN" streams, and nothing else, into a storage.
+    HRESULT WriteContentsToStorage(IStorage* storage);
+
+    // Back to the state of a fresh object, keeping the picture, the native data
+    // and the held storage.
+    void ResetPersistentState();
+
+    virtual ~CEmbeddedObject();
+
+private:
+    // Verbs.
+    HRESULT DoVerbPrimary();
+    HRESULT DoVerbShow();
+    HRESULT DoVerbOpen();
+    HRESULT DoVerbHide();
+    HRESULT HandToEditor();
+
+    // Stream writers and readers. The readers deliver new content without
+    // touching the object, so that a failed load leaves the drawing as it was.
+    HRESULT WritePicture(IStream* stream);
+    HRESULT WriteNativeData(IStream* stream);
+    static HRESULT ReadPicture(IStream* stream, UniqueEnhMetaFile* picture);
+    static HRESULT ReadNativeData(IStream* stream, UniqueHGlobal* nativeData);
+
+    // Replaces the picture and keeps the reported extent in step with it.
+    void ReplacePicture(UniqueEnhMetaFile picture);
+    void ReportCorruption();
+    void SendDataChange();
+
+    // The picture and the native document. An empty document is held as no block
+    // at all: the platform may report a zero-byte block as one byte long.
+    UniqueEnhMetaFile m_hEnhMetaFile;
+    UniqueHGlobal m_hNativeData;
+    BOOL m_bEditing = FALSE;
+    Microsoft::WRL::ComPtr<IOleClientSite> m_spClientSite;
+    Microsoft::WRL::ComPtr<IOleAdviseHolder> m_spOleAdviseHolder;
+    SIZEL m_sizeExtent = {0, 0};
+    Microsoft::WRL::ComPtr<IDataAdviseHolder> m_spDataAdviseHolder;
+    Microsoft::WRL::ComPtr<IStorage> m_spStorage;
+    LONG m_nStorageState = StorageUninitialized;
+    BOOL m_bConvertPending = FALSE;
+    CLSID m_clsidStorage;
+    LONG m_bDirty = 1;
+    BOOL m_bCorruptionReported = FALSE;
 };

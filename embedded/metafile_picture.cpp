@@ -1,0 +1,101 @@
+#include "embedded/metafile_picture.h"
+
+#include <commdlg.h>
+
+#include <memory>
+#include <new>
+
+#include "server/handles.h"
+
+namespace {
+
+// The default printer's device context, asked for without showing a dialog; null
+// when no printer is installed.
+UniqueDC DefaultPrinterDC()
+{
+    PRINTDLGA dialog = {};
+    dialog.lStructSize = sizeof(dialog);
+    dialog.Flags = PD_RETURNDEFAULT | PD_RETURNDC;
+    dialog.nCopies = 1;
+    dialog.nFromPage = 0xFFFF;
+    dialog.nToPage = 0xFFFF;
+    dialog.nMinPage = 1;
+    dialog.nMaxPage = 0xFFFF;
+    ::PrintDlgA(&dialog);
+    // The printer's settings come back as blocks of ours even when no DC does.
+    UniqueHGlobal devMode(dialog.hDevMode);
+    UniqueHGlobal devNames(dialog.hDevNames);
+    return UniqueDC(dialog.hDC);
+}
+
+HRESULT ConvertToWindowsMetafile(HENHMETAFILE picture, HDC reference, UniqueMetaFile* metafile)
+{
+    UINT size = ::GetWinMetaFileBits(picture, 0, nullptr, MM_ANISOTROPIC, reference);
+    if (size == 0)
+        return E_UNEXPECTED;
+    std::unique_ptr<BYTE[]> bits(new (std::nothrow) BYTE[size]);
+    if (!bits)
+        return E_OUTOFMEMORY;
+    if (::GetWinMetaFileBits(picture, size, bits.get(), MM_ANISOTROPIC, reference) != size)
+        return E_UNEXPECTED;
+    metafile->reset(::SetMetaFileBitsEx(size, bits.get()));
+    return *metafile ? S_OK : E_UNEXPECTED;
+}
+
+HRESULT MakeEmptyMetafile(UniqueMetaFile* metafile)
+{
+    HDC recorder = ::CreateMetaFileA(nullptr);
+    if (!recorder)
+        return E_UNEXPECTED;
+    metafile->reset(::CloseMetaFile(recorder));
+    return *metafile ? S_OK : E_UNEXPECTED;
+}
+
+} // namespace
+
+HRESULT MakeMetafilePict(HENHMETAFILE picture, HGLOBAL* metafilePict)
+{
+    *metafilePict = nullptr;
+    UniqueMetaFile metafile;
+    LONG width = 0;
+    LONG height = 0;
+    if (picture) {
+        // The conversion is made against the device the drawing will most likely
+        // be printed on; without a printer the screen serves.
+        UniqueDC printer = DefaultPrinterDC();
+        WindowDC screen(nullptr);
+        HDC referenceDC = printer ? printer.get() : screen.get();
+        UniqueDC memoryDC(::CreateCompatibleDC(referenceDC));
+        if (!memoryDC)
+            return E_UNEXPECTED;
+        ::SetMapMode(memoryDC.get(), MM_ANISOTROPIC);
+        HRESULT hr = ConvertToWindowsMetafile(picture, memoryDC.get(), &metafile);
+        if (FAILED(hr))
+            return hr;
+        ENHMETAHEADER header = {};
+        if (::GetEnhMetaFileHeader(picture, sizeof(header), &header) == 0)
+            return E_UNEXPECTED;
+        width = header.rclFrame.right - header.rclFrame.left;
+        height = header.rclFrame.bottom - header.rclFrame.top;
+    } else {
+        HRESULT hr = MakeEmptyMetafile(&metafile);
+        if (FAILED(hr))
+            return hr;
+    }
+
+    UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE | GMEM_DDESHARE, sizeof(METAFILEPICT)));
+    if (!block)
+        return E_OUTOFMEMORY;
+    {
+        GlobalLockGuard locked(block.get());
+        if (!locked)
+            return E_OUTOFMEMORY;
+        auto* pict = static_cast<METAFILEPICT*>(locked.get());
+        pict->mm = MM_ANISOTROPIC;
+        pict->xExt = width;
+        pict->yExt = height;
+        pict->hMF = metafile.release();
+    }
+    *metafilePict = block.release();
+    return S_OK;
+}

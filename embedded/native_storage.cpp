@@ -1,0 +1,336 @@
+// The drawing in its container's storage: the "EMF" stream (the picture's
+// enhanced-metafile bits), the "ZRN" stream (the native document's bytes), the
+// format and user-type record, and the storage protocol with its dirty flag.
+
+#include "embedded/embedded_object.h"
+
+#include <shlwapi.h>
+
+#include <climits>
+#include <memory>
+#include <new>
+
+#include "embedded/clipboard_formats.h"
+#include "embedded/native_data.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+constexpr const wchar_t kPictureStream[] = L"EMF";
+constexpr const wchar_t kNativeDataStream[] = L"ZRN";
+
+constexpr DWORD kOpenMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+// Each save replaces both streams whole.
+constexpr DWORD kReplaceMode = STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE;
+
+constexpr const char kCorruptionCaption[] = "Quillmorph OLE";
+constexpr const char kCorruptionText[] = "This object has become corrupted. You will have to delete it and "
+                                         "paste the figure from Quillmorph again.";
+
+void WriteFormatRecord(IStorage* storage)
+{
+    // The record is for other programs that look at the storage; the object
+    // never reads it back, so a failure to write it does not fail the save.
+    ::WriteFmtUserTypeStg(storage, RegisterNativeDataFormat(), const_cast<LPOLESTR>(kEmbeddedUserType));
+}
+
+// The size of a stream as a 32-bit count; larger streams are not drawings.
+HRESULT StreamSize32(IStream* stream, ULONG* size)
+{
+    ULARGE_INTEGER big = {};
+    HRESULT hr = ::IStream_Size(stream, &big);
+    if (FAILED(hr))
+        return hr;
+    if (big.HighPart != 0)
+        return STG_E_READFAULT;
+    *size = big.LowPart;
+    return S_OK;
+}
+
+HRESULT WriteAll(IStream* stream, const void* bytes, ULONG size)
+{
+    ULONG written = 0;
+    HRESULT hr = stream->Write(bytes, size, &written);
+    if (FAILED(hr) || written != size)
+        return STG_E_WRITEFAULT;
+    return S_OK;
+}
+
+} // namespace
+
+STDMETHODIMP CEmbeddedObject::GetClassID(CLSID* pClassID)
+{
+    if (!pClassID)
+        return E_POINTER;
+    *pClassID = m_clsidStorage;
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::IsDirty()
+{
+    return m_bDirty == 1 ? S_OK : S_FALSE;
+}
+
+STDMETHODIMP CEmbeddedObject::InitNew(IStorage* pStg)
+{
+    if (!pStg)
+        return E_POINTER;
+    // Streams that are already there (a container re-initialising a storage) are
+    // left as they are; only a general failure of the storage ends the call.
+    for (const wchar_t* name : {kPictureStream, kNativeDataStream}) {
+        ComPtr<IStream> stream;
+        HRESULT hr = pStg->CreateStream(name, kOpenMode, 0, 0, &stream);
+        if (hr == E_FAIL)
+            return E_FAIL;
+    }
+    WriteFormatRecord(pStg);
+    m_spStorage = pStg;
+    m_nStorageState = StorageNormal;
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::Load(IStorage* pStg)
+{
+    if (m_nStorageState != StorageUninitialized)
+        ResetPersistentState();
+    if (!pStg)
+        return E_POINTER;
+
+    // Everything is read aside first and taken over only when the whole storage
+    // has been read, so that a failed load leaves the drawing as it was.
+    BOOL convertPending = ::GetConvertStg(pStg) == S_OK;
+    CLSID storedClass = m_clsidStorage;
+    ::ReadClassStg(pStg, &storedClass);
+
+    ComPtr<IStream> pictureStream;
+    HRESULT hr = pStg->OpenStream(kPictureStream, nullptr, kOpenMode, 0, &pictureStream);
+    if (FAILED(hr))
+        return hr;
+    UniqueEnhMetaFile picture;
+    hr = ReadPicture(pictureStream.Get(), &picture);
+    if (FAILED(hr))
+        return hr == E_OUTOFMEMORY ? hr : STG_E_READFAULT;
+
+    ComPtr<IStream> nativeStream;
+    hr = pStg->OpenStream(kNativeDataStream, nullptr, kOpenMode, 0, &nativeStream);
+    if (FAILED(hr))
+        return hr;
+    UniqueHGlobal nativeData;
+    hr = ReadNativeData(nativeStream.Get(), &nativeData);
+    if (FAILED(hr))
+        return hr == E_OUTOFMEMORY ? hr : STG_E_READFAULT;
+
+    m_bConvertPending = convertPending;
+    m_clsidStorage = storedClass;
+    ReplacePicture(std::move(picture));
+    m_hNativeData = std::move(nativeData);
+    m_spStorage = pStg;
+    m_nStorageState = StorageNormal;
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::Save(IStorage* pStgSave, BOOL /*fSameAsLoad*/)
+{
+    if (m_nStorageState != StorageNormal)
+        return E_UNEXPECTED;
+    if (!pStgSave)
+        return E_POINTER;
+
+    // The drawing is always written into the storage it is given.
+    ComPtr<IStream> pictureStream;
+    HRESULT hr = pStgSave->CreateStream(kPictureStream, kReplaceMode, 0, 0, &pictureStream);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IStream> nativeStream;
+    hr = pStgSave->CreateStream(kNativeDataStream, kReplaceMode, 0, 0, &nativeStream);
+    if (FAILED(hr))
+        return hr;
+
+    WriteFormatRecord(pStgSave);
+    HRESULT pictureWritten = WritePicture(pictureStream.Get());
+    pictureStream.Reset();
+    HRESULT nativeWritten = WriteNativeData(nativeStream.Get());
+    nativeStream.Reset();
+
+    if (m_bConvertPending) {
+        // A container converted an older object to this class: the storage now
+        // carries this class's record, and the conversion is done.
+        WriteFormatRecord(pStgSave);
+        ::SetConvertStg(pStgSave, FALSE);
+        m_bConvertPending = FALSE;
+    }
+
+    // A drawing that did not reach the storage stays dirty, so that the
+    // container is not told its document is safe.
+    if (FAILED(pictureWritten) || FAILED(nativeWritten))
+        return STG_E_WRITEFAULT;
+    m_bDirty = 0;
+    m_nStorageState = StorageNoScribble;
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::SaveCompleted(IStorage* pStgNew)
+{
+    if (m_nStorageState != StorageNoScribble && m_nStorageState != StorageHandsOff)
+        return E_UNEXPECTED;
+    if (!pStgNew && m_nStorageState == StorageHandsOff) {
+        // The container took the storage away and gives none back: the drawing
+        // can no longer be saved. The user is told once per object; the flag is
+        // set first because the message box lets other calls in while it shows.
+        if (!m_bCorruptionReported) {
+            m_bCorruptionReported = TRUE;
+            ReportCorruption();
+        }
+        return E_INVALIDARG;
+    }
+    if (m_spOleAdviseHolder)
+        m_spOleAdviseHolder->SendOnSave();
+    m_nStorageState = StorageNormal;
+    return S_OK;
+}
+
+STDMETHODIMP CEmbeddedObject::HandsOffStorage()
+{
+    if (m_nStorageState == StorageUninitialized || m_nStorageState == StorageNoScribble)
+        return E_UNEXPECTED;
+    m_spStorage.Reset();
+    m_nStorageState = StorageHandsOff;
+    return S_OK;
+}
+
+HRESULT CEmbeddedObject::WriteContentsToStorage(IStorage* storage)
+{
+    if (!storage)
+        return E_POINTER;
+    ComPtr<IStream> pictureStream;
+    HRESULT hr = storage->CreateStream(kPictureStream, kReplaceMode, 0, 0, &pictureStream);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IStream> nativeStream;
+    hr = storage->CreateStream(kNativeDataStream, kReplaceMode, 0, 0, &nativeStream);
+    if (FAILED(hr))
+        return hr;
+    hr = WritePicture(pictureStream.Get());
+    if (FAILED(hr))
+        return hr;
+    return WriteNativeData(nativeStream.Get());
+}
+
+void CEmbeddedObject::ResetPersistentState()
+{
+    m_nStorageState = StorageUninitialized;
+    m_bConvertPending = FALSE;
+    m_clsidStorage = CLSID_QuillmorphEmbeddedObject;
+    m_bDirty = 1;
+    m_bCorruptionReported = FALSE;
+    m_bEditing = FALSE;
+}
+
+HRESULT CEmbeddedObject::SetContents(HENHMETAFILE picture, HGLOBAL nativeData)
+{
+    UniqueHGlobal block(nativeData);
+    if (NativeDataSize(block.get()) == 0)
+        block.reset();
+    UniqueEnhMetaFile copy;
+    if (picture) {
+        copy.reset(::CopyEnhMetaFileA(picture, nullptr));
+        if (!copy)
+            return E_INVALIDARG;
+    }
+    ReplacePicture(std::move(copy));
+    m_hNativeData = std::move(block);
+    ResetPersistentState();
+    return S_OK;
+}
+
+HRESULT CEmbeddedObject::WritePicture(IStream* stream)
+{
+    // A drawing without a picture leaves the stream empty.
+    if (!m_hEnhMetaFile)
+        return S_OK;
+    UINT size = ::GetEnhMetaFileBits(m_hEnhMetaFile.get(), 0, nullptr);
+    if (size == 0)
+        return STG_E_WRITEFAULT;
+    std::unique_ptr<BYTE[]> bits(new (std::nothrow) BYTE[size]);
+    if (!bits)
+        return E_OUTOFMEMORY;
+    if (::GetEnhMetaFileBits(m_hEnhMetaFile.get(), size, bits.get()) != size)
+        return STG_E_WRITEFAULT;
+    return WriteAll(stream, bits.get(), size);
+}
+
+HRESULT CEmbeddedObject::WriteNativeData(IStream* stream)
+{
+    // An empty document leaves the stream empty; nothing is handed to the
+    // stream, which may refuse a write from no buffer.
+    SIZE_T size = NativeDataSize(m_hNativeData.get());
+    if (size == 0)
+        return S_OK;
+    if (size > ULONG_MAX)
+        return STG_E_WRITEFAULT;
+    GlobalLockGuard bytes(m_hNativeData.get());
+    if (!bytes)
+        return STG_E_WRITEFAULT;
+    return WriteAll(stream, bytes.get(), static_cast<ULONG>(size));
+}
+
+HRESULT CEmbeddedObject::ReadPicture(IStream* stream, UniqueEnhMetaFile* picture)
+{
+    picture->reset();
+    ULONG size = 0;
+    HRESULT hr = StreamSize32(stream, &size);
+    if (FAILED(hr))
+        return hr;
+    if (size == 0)
+        return S_OK;
+    std::unique_ptr<BYTE[]> bits(new (std::nothrow) BYTE[size]);
+    if (!bits)
+        return E_OUTOFMEMORY;
+    ULONG read = 0;
+    hr = stream->Read(bits.get(), size, &read);
+    if (FAILED(hr))
+        return hr;
+    // Bytes that are no metafile give a drawing without a picture, not a
+    // failure: the native document is what matters to the user.
+    if (read != 0)
+        picture->reset(::SetEnhMetaFileBits(read, bits.get()));
+    return S_OK;
+}
+
+HRESULT CEmbeddedObject::ReadNativeData(IStream* stream, UniqueHGlobal* nativeData)
+{
+    nativeData->reset();
+    ULONG size = 0;
+    HRESULT hr = StreamSize32(stream, &size);
+    if (FAILED(hr))
+        return hr;
+    LARGE_INTEGER start = {};
+    hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr))
+        return hr;
+    if (size == 0)
+        return S_OK;
+    UniqueHGlobal block(::GlobalAlloc(GMEM_FIXED, size));
+    if (!block)
+        return E_OUTOFMEMORY;
+    ULONG read = 0;
+    {
+        GlobalLockGuard bytes(block.get());
+        if (!bytes)
+            return E_OUTOFMEMORY;
+        hr = stream->Read(bytes.get(), size, &read);
+    }
+    if (FAILED(hr))
+        return hr;
+    // A short read would hand the editor a document with an undefined tail.
+    if (read != size)
+        return STG_E_READFAULT;
+    *nativeData = std::move(block);
+    return S_OK;
+}
+
+void CEmbeddedObject::ReportCorruption()
+{
+    ::MessageBoxA(nullptr, kCorruptionText, kCorruptionCaption, MB_ICONERROR | MB_SETFOREGROUND);
+}
