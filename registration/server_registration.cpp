@@ -1,8 +1,77 @@
 #include "registration/server_registration.h"
 
+#include <oleauto.h>
+
+#include <cstring>
+#include <cwchar>
+
+#include <wrl/client.h>
+
+#include "registration/registrar.h"
+#include "server/handles.h"
+#include "server/module.h"
+#include "server/object_table.h"
+
+using Microsoft::WRL::ComPtr;
+
 namespace {
+
 bool s_bPerUserRegistration = false;
+
+// A module path with every single quote doubled, so that it reads back whole
+// inside a quoted script token; room for a 259-character path.
+constexpr size_t kUnquotedModuleSize = 519;
+// The same between double quotes.
+constexpr size_t kQuotedModuleSize = 524;
+
+using RegisterTypeLibFunc = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
+using UnregisterTypeLibFunc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
+
+// The per-user form of a type-library function, where the automation library
+// offers it.
+FARPROC PerUserTypeLibFunction(const char* name)
+{
+    bool bRedirectionEnabled = false;
+    QueryPerUserRegistration(&bRedirectionEnabled);
+    if (!bRedirectionEnabled)
+        return nullptr;
+    HMODULE oleaut = ::GetModuleHandleW(L"OLEAUT32.DLL");
+    if (!oleaut)
+        return nullptr;
+    return ::GetProcAddress(oleaut, name);
 }
+
+// The module's file name in at most 259 bytes.
+HRESULT ModuleFileName(HINSTANCE module, char* buffer)
+{
+    DWORD length = ::GetModuleFileNameA(module, buffer, MAX_PATH);
+    if (length == 0)
+        return LastErrorResult();
+    if (length >= MAX_PATH)
+        return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+    return S_OK;
+}
+
+class LibAttrGuard
+{
+public:
+    explicit LibAttrGuard(ITypeLib* library) : library_(library) {}
+    LibAttrGuard(const LibAttrGuard&) = delete;
+    LibAttrGuard& operator=(const LibAttrGuard&) = delete;
+    ~LibAttrGuard()
+    {
+        if (attr_)
+            library_->ReleaseTLibAttr(attr_);
+    }
+    TLIBATTR** put() { return &attr_; }
+    const TLIBATTR* operator->() const { return attr_; }
+
+private:
+    ITypeLib* library_;
+    TLIBATTR* attr_ = nullptr;
+};
+
+} // namespace
 
 HRESULT EnablePerUserRegistration(bool enable)
 {
@@ -16,7 +85,204 @@ HRESULT QueryPerUserRegistration(bool* enabled)
     return S_OK;
 }
 
-// The registry work is not built yet: nothing is written, and the switches say so.
-HRESULT UpdateClassRegistry(WORD, bool) { return E_NOTIMPL; }
-HRESULT RegisterComServer(bool, const CLSID*) { return E_NOTIMPL; }
-HRESULT UnregisterComServer(bool, const CLSID*) { return E_NOTIMPL; }
+HRESULT UpdateClassRegistry(WORD resourceId, bool registerEntries)
+{
+    return ApplyRegistryResource(resourceId, registerEntries);
+}
+
+HRESULT ApplyClassCategories(REFCLSID, const CategoryTableEntry* categories, bool)
+{
+    if (!categories)
+        return S_OK;
+    // Writing component categories is not built: no class declares any.
+    return E_NOTIMPL;
+}
+
+HRESULT RegisterComServer(bool registerTypeLib, const CLSID* filter)
+{
+    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast;
+         ++slot) {
+        ObjectTableEntry* entry = *slot;
+        if (!entry || (filter && !::IsEqualCLSID(*filter, *entry->classId)))
+            continue;
+        HRESULT hr = entry->updateRegistry(true);
+        if (FAILED(hr))
+            return hr;
+        hr = ApplyClassCategories(*entry->classId, entry->getCategories(), true);
+        if (FAILED(hr))
+            return hr;
+    }
+    if (!registerTypeLib)
+        return S_OK;
+    return RegisterServerTypeLibrary(s_baseModule.m_hInst);
+}
+
+HRESULT UnregisterComServer(bool unregisterTypeLib, const CLSID* filter)
+{
+    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast;
+         ++slot) {
+        ObjectTableEntry* entry = *slot;
+        if (!entry || (filter && !::IsEqualCLSID(*filter, *entry->classId)))
+            continue;
+        HRESULT hr = ApplyClassCategories(*entry->classId, entry->getCategories(), false);
+        if (FAILED(hr))
+            return hr;
+        hr = entry->updateRegistry(false);
+        if (FAILED(hr))
+            return hr;
+    }
+    if (!unregisterTypeLib)
+        return S_OK;
+    return UnregisterServerTypeLibrary(s_baseModule.m_hInst);
+}
+
+HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)
+{
+    CRegObject registrar;
+    HRESULT hr = s_pModule->AddModuleReplacements(&registrar);
+    if (FAILED(hr))
+        return hr;
+
+    char path[MAX_PATH];
+    hr = ModuleFileName(s_baseModule.m_hInst, path);
+    if (FAILED(hr))
+        return hr;
+    wchar_t widePath[MAX_PATH];
+    if (::MultiByteToWideChar(CP_THREAD_ACP, 0, path, -1, widePath, MAX_PATH) == 0)
+        return E_OUTOFMEMORY;
+
+    wchar_t pszModuleUnquoted[kUnquotedModuleSize];
+    size_t length = 0;
+    for (const wchar_t* p = widePath; *p; ++p) {
+        size_t needed = *p == L'\'' ? 2 : 1;
+        if (length + needed >= kUnquotedModuleSize)
+            return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
+        pszModuleUnquoted[length++] = *p;
+        if (*p == L'\'')
+            pszModuleUnquoted[length++] = L'\'';
+    }
+    pszModuleUnquoted[length] = L'\0';
+
+    // An executable is started by its path, which must be quoted where it holds
+    // blanks; a library's path is given bare.
+    wchar_t pszModuleQuote[kQuotedModuleSize];
+    std::swprintf(pszModuleQuote, kQuotedModuleSize, L"\"%ls\"", pszModuleUnquoted);
+    bool isExecutable = s_baseModule.m_hInst == ::GetModuleHandleA(nullptr);
+    hr = registrar.DefineReplacement(L"Module", isExecutable ? pszModuleQuote : pszModuleUnquoted);
+    if (FAILED(hr))
+        return hr;
+    hr = registrar.DefineReplacement(L"Module_Raw", pszModuleUnquoted);
+    if (FAILED(hr))
+        return hr;
+
+    if (registerEntries)
+        return registrar.RegisterScriptResource(widePath, resourceId, L"REGISTRY");
+    return registrar.UnregisterScriptResource(widePath, resourceId, L"REGISTRY");
+}
+
+HRESULT LoadServerTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library)
+{
+    if (!path || !library)
+        return E_POINTER;
+    *path = nullptr;
+    *library = nullptr;
+
+    char szModule[MAX_PATH + 10];
+    HRESULT hr = ModuleFileName(module, szModule);
+    if (FAILED(hr))
+        return hr;
+
+    // The extension: the last dot after the last backslash, else the end.
+    size_t extension = 0;
+    bool haveDot = false;
+    size_t at = 0;
+    for (LPCSTR p = szModule; *p; p = ::CharNextA(p)) {
+        at = static_cast<size_t>(p - szModule);
+        if (*p == '\\')
+            haveDot = false;
+        else if (*p == '.') {
+            haveDot = true;
+            extension = at;
+        }
+    }
+    if (!haveDot)
+        extension = std::strlen(szModule);
+
+    wchar_t widePath[MAX_PATH + 10];
+    if (::MultiByteToWideChar(CP_THREAD_ACP, 0, szModule, -1, widePath, MAX_PATH + 10) == 0)
+        return E_OUTOFMEMORY;
+    ComPtr<ITypeLib> loaded;
+    hr = ::LoadTypeLib(widePath, loaded.GetAddressOf());
+    if (FAILED(hr)) {
+        // The library as a file beside the module, named like it.
+        if (extension + 5 > MAX_PATH)
+            return E_FAIL;
+        std::memcpy(szModule + extension, ".tlb", 5);
+        if (::MultiByteToWideChar(CP_THREAD_ACP, 0, szModule, -1, widePath, MAX_PATH + 10) == 0)
+            return E_OUTOFMEMORY;
+        hr = ::LoadTypeLib(widePath, loaded.ReleaseAndGetAddressOf());
+    }
+    if (FAILED(hr))
+        return hr;
+    *path = ::SysAllocString(widePath);
+    if (!*path)
+        return E_OUTOFMEMORY;
+    *library = loaded.Detach();
+    return hr;
+}
+
+HRESULT RegisterServerTypeLibrary(HINSTANCE module)
+{
+    BSTR rawPath = nullptr;
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadServerTypeLibrary(module, &rawPath, library.GetAddressOf());
+    UniqueBstr bstrPath(rawPath);
+    if (FAILED(hr))
+        return hr;
+
+    // The help directory: the library's help file up to its last separator.
+    wchar_t szDirBuffer[MAX_PATH];
+    wchar_t* helpDirectory = nullptr;
+    BSTR rawHelpFile = nullptr;
+    hr = library->GetDocumentation(-1, nullptr, nullptr, nullptr, &rawHelpFile);
+    UniqueBstr bstrHelpFile(rawHelpFile);
+    if (SUCCEEDED(hr) && bstrHelpFile) {
+        size_t length = 0;
+        size_t cut = 0;
+        for (const wchar_t* p = bstrHelpFile.get(); *p && length < MAX_PATH - 1; ++p) {
+            szDirBuffer[length++] = *p;
+            if (*p == L'\\' || *p == L'/' || *p == L':')
+                cut = length;
+        }
+        szDirBuffer[cut] = L'\0';
+        helpDirectory = szDirBuffer;
+    }
+
+    auto registerForUser = reinterpret_cast<RegisterTypeLibFunc>(
+        reinterpret_cast<void*>(PerUserTypeLibFunction("RegisterTypeLibForUser")));
+    if (registerForUser)
+        return registerForUser(library.Get(), bstrPath.get(), helpDirectory);
+    return ::RegisterTypeLib(library.Get(), bstrPath.get(), helpDirectory);
+}
+
+HRESULT UnregisterServerTypeLibrary(HINSTANCE module)
+{
+    BSTR rawPath = nullptr;
+    ComPtr<ITypeLib> library;
+    HRESULT hr = LoadServerTypeLibrary(module, &rawPath, library.GetAddressOf());
+    UniqueBstr bstrPath(rawPath);
+    if (FAILED(hr))
+        return hr;
+
+    LibAttrGuard ptla(library.Get());
+    hr = library->GetLibAttr(ptla.put());
+    if (FAILED(hr))
+        return hr;
+
+    auto unregisterForUser = reinterpret_cast<UnregisterTypeLibFunc>(
+        reinterpret_cast<void*>(PerUserTypeLibFunction("UnRegisterTypeLibForUser")));
+    if (unregisterForUser)
+        return unregisterForUser(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum, ptla->lcid,
+                                 ptla->syskind);
+    return ::UnRegisterTypeLib(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum, ptla->lcid, ptla->syskind);
+}

@@ -4,6 +4,7 @@
 
 #include <windows.h>
 #include <ole2.h>
+#include <oaidl.h>
 
 #include "resources/resource.h"
 
@@ -19,3 +20,17 @@ HRESULT UpdateClassRegistry(WORD resourceId, bool registerEntries);
 // type library when asked.
 HRESULT RegisterComServer(bool registerTypeLib, const CLSID* filter);
 HRESULT UnregisterComServer(bool unregisterTypeLib, const CLSID* filter);
+
+// Applies the executable's script resource resourceId with the module's
+// replacements and "Module" / "Module_Raw" (the executable's path).
+HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries);
+
+struct CategoryTableEntry;
+// No class of this server declares component categories.
+HRESULT ApplyClassCategories(REFCLSID classId, const CategoryTableEntry* categories, bool registerEntries);
+
+// The type library of module (its TYPELIB resource, or the ".tlb" file beside
+// it) and the path it was loaded from.
+HRESULT LoadServerTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library);
+HRESULT RegisterServerTypeLibrary(HINSTANCE module);
+HRESULT UnregisterServerTypeLibrary(HINSTANCE module);

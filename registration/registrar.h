@@ -1,0 +1,71 @@
+#pragma once
+
+// The registrar: a replacement table and the application of registry-script
+// resources. One is built on the stack for each apply step and used once.
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <string>
+#include <vector>
+
+#include "registration/registrar_base.h"
+
+// Name/value pairs for %NAME% references. Adding never replaces: lookup finds
+// the first pair whose name matches without regard to case.
+class CReplacementMap
+{
+public:
+    HRESULT Add(LPCOLESTR name, LPCOLESTR value);
+    // The value of the first matching pair, or null.
+    LPCOLESTR Lookup(LPCSTR name) const;
+    void RemoveAll() { m_pairs.clear(); }
+
+private:
+    struct Pair
+    {
+        std::string name; // 8-bit, thread ANSI code page
+        std::wstring value;
+    };
+    std::vector<Pair> m_pairs;
+};
+
+class CRegObject final : public IRegistrarBase
+{
+public:
+    CRegObject() = default;
+    CRegObject(const CRegObject&) = delete;
+    CRegObject& operator=(const CRegObject&) = delete;
+    virtual ~CRegObject() = default;
+
+    // Lives on its creator's stack: no counting, no other interface.
+    HRESULT STDMETHODCALLTYPE QueryInterface(REFIID, void** ppv) override;
+    ULONG STDMETHODCALLTYPE AddRef() override { return 1; }
+    ULONG STDMETHODCALLTYPE Release() override { return 0; }
+
+    HRESULT STDMETHODCALLTYPE DefineReplacement(LPCOLESTR name, LPCOLESTR value) override;
+    HRESULT STDMETHODCALLTYPE RemoveAllReplacements() override;
+
+    LPCOLESTR FindReplacement(LPCSTR name) const { return m_replacements.Lookup(name); }
+
+    // Applies the script resource resourceId of type resourceType in the module
+    // file modulePath (loaded as data only; none of its code runs).
+    HRESULT RegisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType);
+    HRESULT UnregisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType);
+    HRESULT ApplyScriptResource(LPCOLESTR modulePath, LPCSTR resourceName, LPCSTR resourceType,
+                                bool registerEntries);
+
+private:
+    HRESULT ApplyScriptResourceById(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType,
+                                    bool registerEntries);
+
+    CReplacementMap m_replacements;
+};
+
+// UTF-16 to 8-bit text in the thread's ANSI code page; E_OUTOFMEMORY when the
+// text cannot be converted or stored.
+HRESULT ConvertToAnsi(LPCOLESTR text, std::string* converted);
+
+// The platform's last error as a status; never a success, even when the
+// platform left no error code behind.
+HRESULT LastErrorResult();
