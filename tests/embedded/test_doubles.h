@@ -1,0 +1,159 @@
+#pragma once
+
+// Stand-ins for what lies outside the drawing: a container's client site, an
+// advise sink, and the automation class the open verb hands the drawing to.
+// Plus helpers that make real storages, pictures and native documents.
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <wrl/client.h>
+
+#include <string>
+#include <vector>
+
+#include "server/class_ids.h"
+#include "server/handles.h"
+
+namespace embedded_test {
+
+using Bytes = std::vector<BYTE>;
+
+// A container's site that records every call in order.
+class RecordingClientSite : public IOleClientSite
+{
+public:
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override { return --refs_; }
+    STDMETHOD(SaveObject)() override;
+    STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHOD(GetContainer)(IOleContainer**) override { return E_NOTIMPL; }
+    STDMETHOD(ShowObject)() override;
+    STDMETHOD(OnShowWindow)(BOOL fShow) override;
+    STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
+
+    std::vector<std::string> calls;
+    ULONG refs() const { return refs_; }
+
+private:
+    ULONG refs_ = 1;
+};
+
+// An advise sink that counts data changes and keeps the data object it was told about.
+class RecordingAdviseSink : public IAdviseSink
+{
+public:
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override { return --refs_; }
+    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override { ++dataChanges; }
+    STDMETHOD_(void, OnViewChange)(DWORD, LONG) override { ++viewChanges; }
+    STDMETHOD_(void, OnRename)(IMoniker*) override {}
+    STDMETHOD_(void, OnSave)() override { ++saves; }
+    STDMETHOD_(void, OnClose)() override { ++closes; }
+
+    int dataChanges = 0;
+    int viewChanges = 0;
+    int saves = 0;
+    int closes = 0;
+
+private:
+    ULONG refs_ = 1;
+};
+
+// The automation class as the open verb sees it: records each Activate and, when
+// it succeeds, keeps a reference of its own to the drawing, as the table of open
+// edits does.
+class RecordingAutomation : public IQuillmorphOLE
+{
+public:
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override { return --refs_; }
+    STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
+    STDMETHOD(TripForward)(VARIANT, VARIANT, VARIANT*) override { return E_NOTIMPL; }
+    STDMETHOD(TripBack)(VARIANT*) override { return E_NOTIMPL; }
+    STDMETHOD(Activate)(VARIANT e) override;
+    STDMETHOD(UpdateAndClose)(VARIANT, VARIANT, VARIANT) override { return E_NOTIMPL; }
+    STDMETHOD(Close)(VARIANT) override { return E_NOTIMPL; }
+    STDMETHOD(CloseAll)() override { return E_NOTIMPL; }
+
+    // Releases the references kept for the drawings, as ending the edits would.
+    void ReleaseKept();
+
+    HRESULT activateResult = S_OK;
+    bool answerAutomationInterface = true;
+    int activations = 0;
+    VARTYPE lastType = VT_EMPTY;
+    IUnknown* lastIdentity = nullptr; // not counted: compared only
+    std::vector<Microsoft::WRL::ComPtr<IUnknown>> kept;
+
+private:
+    ULONG refs_ = 1;
+};
+
+// The class object of the stand-in, registered in this process for the
+// automation class's id for the lifetime of the registration.
+class StandInClassObject : public IClassFactory
+{
+public:
+    explicit StandInClassObject(RecordingAutomation* automation) : automation_(automation) {}
+    ~StandInClassObject();
+    HRESULT Register();
+
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override { return --refs_; }
+    STDMETHOD(CreateInstance)(IUnknown* outer, REFIID riid, void** ppv) override;
+    STDMETHOD(LockServer)(BOOL) override { return S_OK; }
+
+    HRESULT createResult = S_OK;
+    int creations = 0;
+
+private:
+    RecordingAutomation* automation_;
+    ULONG refs_ = 1;
+    DWORD cookie_ = 0;
+};
+
+// A new drawing made directly, as the class object makes it.
+Microsoft::WRL::ComPtr<IOleObject> NewDrawing();
+
+// The object's reference count, read without changing it.
+ULONG RefCount(IUnknown* object);
+
+// A root storage over memory.
+Microsoft::WRL::ComPtr<IStorage> NewMemoryStorage();
+
+// A picture whose frame is frame (0.01 mm) with a few records in it.
+UniqueEnhMetaFile MakePicture(const RECT& frame);
+Bytes PictureBits(HENHMETAFILE picture);
+
+// A fixed global block holding bytes (no block for no bytes).
+HGLOBAL MakeBlock(const Bytes& bytes);
+Bytes BlockBytes(HGLOBAL block);
+Bytes PatternBytes(size_t size, unsigned seed);
+
+// The whole content of a stream of storage, or an error.
+HRESULT ReadStream(IStorage* storage, const wchar_t* name, Bytes* bytes);
+HRESULT WriteStream(IStorage* storage, const wchar_t* name, const Bytes& bytes);
+
+FORMATETC Format(CLIPFORMAT format, DWORD tymed, DWORD aspect = DVASPECT_CONTENT);
+CLIPFORMAT NativeFormat();
+CLIPFORMAT EmbedSourceFormat();
+CLIPFORMAT EmbeddedObjectFormat();
+
+// Hands the drawing a native document or a picture through SetData.
+HRESULT SetNativeData(IDataObject* data, const Bytes& bytes);
+HRESULT SetPicture(IDataObject* data, HENHMETAFILE picture);
+// The native document as the drawing serves it.
+HRESULT GetNativeData(IDataObject* data, Bytes* bytes);
+
+} // namespace embedded_test
