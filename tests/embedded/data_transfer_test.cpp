@@ -1,0 +1,354 @@
+// What the drawing serves and accepts as data: the format table, the metafile
+// picture, the native document, the storage written on request, new data with
+// its notifications.
+
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+
+#include "embedded/test_doubles.h"
+#include "support/test_support.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace embedded_test;
+
+namespace {
+
+class DataTransfer : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(apartment_.status()));
+        ole_ = NewDrawing();
+        ASSERT_TRUE(ole_);
+        ASSERT_EQ(ole_.As(&persist_), S_OK);
+        ASSERT_EQ(ole_.As(&data_), S_OK);
+    }
+
+    HRESULT Query(CLIPFORMAT format, DWORD tymed, DWORD aspect = DVASPECT_CONTENT)
+    {
+        FORMATETC f = Format(format, tymed, aspect);
+        return data_->QueryGetData(&f);
+    }
+
+    HRESULT Get(CLIPFORMAT format, DWORD tymed, DWORD aspect = DVASPECT_CONTENT)
+    {
+        FORMATETC f = Format(format, tymed, aspect);
+        StgMediumGuard medium;
+        return data_->GetData(&f, medium.put());
+    }
+
+    testing_support::Apartment apartment_;
+    ComPtr<IOleObject> ole_;
+    ComPtr<IPersistStorage> persist_;
+    ComPtr<IDataObject> data_;
+};
+
+TEST_F(DataTransfer, QueryGetDataAnswersTheFormatTable)
+{
+    const DWORD allMedia =
+        TYMED_HGLOBAL | TYMED_FILE | TYMED_ISTREAM | TYMED_ISTORAGE | TYMED_GDI | TYMED_MFPICT | TYMED_ENHMF;
+    EXPECT_EQ(Query(CF_METAFILEPICT, TYMED_MFPICT), S_OK);
+    EXPECT_EQ(Query(CF_METAFILEPICT, TYMED_MFPICT | TYMED_HGLOBAL), S_OK);
+    EXPECT_EQ(Query(CF_METAFILEPICT, TYMED_HGLOBAL), DV_E_FORMATETC);
+    EXPECT_EQ(Query(NativeFormat(), TYMED_HGLOBAL), S_OK);
+    EXPECT_EQ(Query(NativeFormat(), TYMED_ISTREAM), DV_E_FORMATETC);
+    EXPECT_EQ(Query(EmbedSourceFormat(), TYMED_ISTORAGE), S_OK);
+    EXPECT_EQ(Query(EmbeddedObjectFormat(), TYMED_ISTORAGE | TYMED_HGLOBAL), S_OK);
+    EXPECT_EQ(Query(EmbedSourceFormat(), TYMED_HGLOBAL), DV_E_FORMATETC);
+    // Accepted by SetData, never served.
+    EXPECT_EQ(Query(CF_ENHMETAFILE, TYMED_ENHMF), DV_E_FORMATETC);
+    EXPECT_EQ(Query(CF_ENHMETAFILE, allMedia), DV_E_FORMATETC);
+    EXPECT_EQ(Query(CF_TEXT, allMedia), DV_E_FORMATETC);
+    EXPECT_EQ(Query(CF_BITMAP, TYMED_GDI), DV_E_FORMATETC);
+
+    // The aspect is tested before the format.
+    EXPECT_EQ(Query(CF_METAFILEPICT, TYMED_MFPICT, DVASPECT_CONTENT | DVASPECT_ICON), S_OK);
+    EXPECT_EQ(Query(CF_METAFILEPICT, TYMED_MFPICT, DVASPECT_ICON), DV_E_DVASPECT);
+    EXPECT_EQ(Query(CF_TEXT, TYMED_HGLOBAL, DVASPECT_THUMBNAIL), DV_E_DVASPECT);
+    EXPECT_EQ(Get(CF_METAFILEPICT, TYMED_MFPICT, DVASPECT_ICON), DV_E_FORMATETC);
+    EXPECT_EQ(Get(CF_TEXT, TYMED_HGLOBAL), DV_E_FORMATETC);
+    EXPECT_EQ(Get(CF_ENHMETAFILE, TYMED_ENHMF), DV_E_FORMATETC);
+    // The storage formats are written only into a caller's storage.
+    EXPECT_EQ(Get(EmbedSourceFormat(), TYMED_ISTORAGE), E_UNEXPECTED);
+    EXPECT_EQ(Get(EmbeddedObjectFormat(), TYMED_ISTORAGE), E_UNEXPECTED);
+
+    IEnumFORMATETC* formats = nullptr;
+    EXPECT_EQ(data_->EnumFormatEtc(DATADIR_GET, &formats), E_NOTIMPL);
+    FORMATETC in = Format(CF_METAFILEPICT, TYMED_MFPICT);
+    FORMATETC out = {};
+    EXPECT_EQ(data_->GetCanonicalFormatEtc(&in, &out), E_NOTIMPL);
+    EXPECT_EQ(data_->QueryGetData(nullptr), E_INVALIDARG);
+    EXPECT_EQ(data_->GetData(&in, nullptr), E_INVALIDARG);
+}
+
+TEST_F(DataTransfer, TheMetafilePictureSpansThePicturesFrame)
+{
+    UniqueEnhMetaFile picture = MakePicture({0, 0, 5000, 2500});
+    ASSERT_EQ(SetPicture(data_.Get(), picture.get()), S_OK);
+    for (int round = 0; round < 2; ++round) {
+        FORMATETC f = Format(CF_METAFILEPICT, TYMED_MFPICT);
+        StgMediumGuard medium;
+        ASSERT_EQ(data_->GetData(&f, medium.put()), S_OK);
+        ASSERT_EQ(medium->tymed, static_cast<DWORD>(TYMED_MFPICT));
+        EXPECT_EQ(medium->pUnkForRelease, nullptr);
+        GlobalLockGuard locked(medium->hMetaFilePict);
+        ASSERT_TRUE(locked);
+        const auto* pict = static_cast<const METAFILEPICT*>(locked.get());
+        EXPECT_EQ(pict->mm, MM_ANISOTROPIC);
+        EXPECT_EQ(pict->xExt, 5000);
+        EXPECT_EQ(pict->yExt, 2500);
+        ASSERT_NE(pict->hMF, nullptr);
+        EXPECT_GT(::GetMetaFileBitsEx(pict->hMF, 0, nullptr), 0u);
+    }
+    // A new picture is converted afresh.
+    ASSERT_EQ(SetPicture(data_.Get(), MakePicture({100, 200, 1100, 700}).get()), S_OK);
+    FORMATETC f = Format(CF_METAFILEPICT, TYMED_MFPICT);
+    StgMediumGuard medium;
+    ASSERT_EQ(data_->GetData(&f, medium.put()), S_OK);
+    GlobalLockGuard locked(medium->hMetaFilePict);
+    ASSERT_TRUE(locked);
+    EXPECT_EQ(static_cast<const METAFILEPICT*>(locked.get())->xExt, 1000);
+    EXPECT_EQ(static_cast<const METAFILEPICT*>(locked.get())->yExt, 500);
+    SIZEL extent = {};
+    EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+    EXPECT_EQ(extent.cx, 1000);
+    EXPECT_EQ(extent.cy, 500);
+}
+
+TEST_F(DataTransfer, ADrawingWithoutPictureServesAnEmptyMetafile)
+{
+    FORMATETC f = Format(CF_METAFILEPICT, TYMED_MFPICT);
+    StgMediumGuard medium;
+    ASSERT_EQ(data_->GetData(&f, medium.put()), S_OK);
+    GlobalLockGuard locked(medium->hMetaFilePict);
+    ASSERT_TRUE(locked);
+    const auto* pict = static_cast<const METAFILEPICT*>(locked.get());
+    EXPECT_EQ(pict->mm, MM_ANISOTROPIC);
+    EXPECT_EQ(pict->xExt, 0);
+    EXPECT_EQ(pict->yExt, 0);
+    EXPECT_NE(pict->hMF, nullptr) << "a metafile the container can play";
+}
+
+TEST_F(DataTransfer, TheNativeDocumentIsServedAsACopy)
+{
+    Bytes native = PatternBytes(1000, 11);
+    ASSERT_EQ(SetNativeData(data_.Get(), native), S_OK);
+    FORMATETC f = Format(NativeFormat(), TYMED_HGLOBAL);
+    {
+        StgMediumGuard medium;
+        ASSERT_EQ(data_->GetData(&f, medium.put()), S_OK);
+        ASSERT_EQ(medium->tymed, static_cast<DWORD>(TYMED_HGLOBAL));
+        EXPECT_EQ(medium->pUnkForRelease, nullptr);
+        EXPECT_EQ(::GlobalSize(medium->hGlobal), native.size());
+        EXPECT_EQ(BlockBytes(medium->hGlobal), native);
+        GlobalLockGuard locked(medium->hGlobal);
+        locked.bytes()[0] ^= 0xFF;
+    }
+    Bytes again;
+    ASSERT_EQ(GetNativeData(data_.Get(), &again), S_OK);
+    EXPECT_EQ(again, native) << "changing the served block does not change the drawing";
+}
+
+TEST_F(DataTransfer, AnEmptyDocumentStaysEmpty)
+{
+    // Fresh, and after an empty document came in.
+    for (int round = 0; round < 2; ++round) {
+        FORMATETC f = Format(NativeFormat(), TYMED_HGLOBAL);
+        StgMediumGuard medium;
+        ASSERT_EQ(data_->GetData(&f, medium.put()), S_OK);
+        EXPECT_EQ(medium->tymed, static_cast<DWORD>(TYMED_HGLOBAL));
+        EXPECT_EQ(medium->hGlobal, nullptr)
+            << "no block: the platform may report a zero-byte block as one byte";
+        ASSERT_EQ(SetNativeData(data_.Get(), Bytes{1, 2, 3}), S_OK);
+        ASSERT_EQ(SetNativeData(data_.Get(), Bytes{}), S_OK);
+    }
+    ComPtr<IStorage> storage = NewMemoryStorage();
+    FORMATETC f = Format(EmbedSourceFormat(), TYMED_ISTORAGE);
+    STGMEDIUM medium = {};
+    medium.tymed = TYMED_ISTORAGE;
+    medium.pstg = storage.Get();
+    ASSERT_EQ(data_->GetDataHere(&f, &medium), S_OK);
+    Bytes bytes{1};
+    EXPECT_EQ(ReadStream(storage.Get(), L"ZRN", &bytes), S_OK);
+    EXPECT_TRUE(bytes.empty());
+}
+
+TEST_F(DataTransfer, GetDataHereWritesOnlyTheTwoStreams)
+{
+    UniqueEnhMetaFile picture = MakePicture({0, 0, 800, 600});
+    Bytes native = PatternBytes(5000, 2);
+    ASSERT_EQ(SetNativeData(data_.Get(), native), S_OK);
+    ASSERT_EQ(SetPicture(data_.Get(), picture.get()), S_OK);
+
+    for (CLIPFORMAT format : {EmbedSourceFormat(), EmbeddedObjectFormat()}) {
+        ComPtr<IStorage> storage = NewMemoryStorage();
+        // Streams already there are replaced whole.
+        ASSERT_EQ(WriteStream(storage.Get(), L"ZRN", PatternBytes(9000, 4)), S_OK);
+        FORMATETC f = Format(format, TYMED_ISTORAGE, DVASPECT_ICON);
+        STGMEDIUM medium = {};
+        medium.tymed = TYMED_ISTORAGE;
+        medium.pstg = storage.Get();
+        ASSERT_EQ(data_->GetDataHere(&f, &medium), S_OK) << "the aspect is not examined";
+        EXPECT_EQ(medium.pstg, storage.Get());
+        EXPECT_EQ(medium.pUnkForRelease, nullptr);
+        Bytes bytes;
+        EXPECT_EQ(ReadStream(storage.Get(), L"ZRN", &bytes), S_OK);
+        EXPECT_TRUE(bytes == native);
+        EXPECT_EQ(ReadStream(storage.Get(), L"EMF", &bytes), S_OK);
+        EXPECT_EQ(bytes, PictureBits(picture.get()));
+        // No format record and no class: those are the container's.
+        EXPECT_EQ(ReadStream(storage.Get(), L"\1CompObj", &bytes), STG_E_FILENOTFOUND);
+        CLSID stored = {};
+        EXPECT_EQ(::ReadClassStg(storage.Get(), &stored), S_OK);
+        EXPECT_TRUE(IsEqualCLSID(stored, CLSID_NULL));
+    }
+
+    ComPtr<IStorage> storage = NewMemoryStorage();
+    STGMEDIUM medium = {};
+    medium.tymed = TYMED_ISTORAGE;
+    medium.pstg = storage.Get();
+    FORMATETC wrongMedium = Format(EmbedSourceFormat(), TYMED_HGLOBAL);
+    EXPECT_EQ(data_->GetDataHere(&wrongMedium, &medium), DV_E_FORMATETC);
+    FORMATETC native_ = Format(NativeFormat(), TYMED_ISTORAGE | TYMED_HGLOBAL);
+    EXPECT_EQ(data_->GetDataHere(&native_, &medium), DV_E_FORMATETC);
+    FORMATETC right = Format(EmbedSourceFormat(), TYMED_ISTORAGE);
+    medium.pstg = nullptr;
+    EXPECT_EQ(data_->GetDataHere(&right, &medium), DV_E_FORMATETC) << "no storage to write into";
+}
+
+TEST_F(DataTransfer, SetDataAcceptsOnlyContentInTheExactMedium)
+{
+    ComPtr<IStorage> storage = NewMemoryStorage();
+    ASSERT_EQ(persist_->InitNew(storage.Get()), S_OK);
+    ASSERT_EQ(persist_->Save(storage.Get(), TRUE), S_OK);
+    ASSERT_EQ(persist_->SaveCompleted(nullptr), S_OK);
+    ASSERT_EQ(persist_->IsDirty(), S_FALSE);
+
+    Bytes native{1, 2, 3};
+    HGLOBAL block = MakeBlock(native);
+    STGMEDIUM medium = {};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = block;
+    FORMATETC withIcon = Format(NativeFormat(), TYMED_HGLOBAL, DVASPECT_CONTENT | DVASPECT_ICON);
+    EXPECT_EQ(data_->SetData(&withIcon, &medium, TRUE), DV_E_FORMATETC);
+    FORMATETC text = Format(CF_TEXT, TYMED_HGLOBAL);
+    EXPECT_EQ(data_->SetData(&text, &medium, TRUE), DV_E_FORMATETC);
+    FORMATETC picture = Format(CF_ENHMETAFILE, TYMED_ENHMF);
+    EXPECT_EQ(data_->SetData(&picture, &medium, TRUE), DV_E_FORMATETC) << "the medium's own type is tested";
+    FORMATETC native_ = Format(NativeFormat(), TYMED_HGLOBAL);
+    EXPECT_EQ(data_->SetData(&native_, nullptr, FALSE), E_INVALIDARG);
+    EXPECT_EQ(data_->SetData(nullptr, &medium, TRUE), E_INVALIDARG);
+    // A refused call leaves the caller's block alone, whatever the release flag says.
+    EXPECT_EQ(BlockBytes(block), native);
+    EXPECT_EQ(persist_->IsDirty(), S_FALSE) << "nothing changed";
+
+    // The request's medium type is not what counts; the medium's is.
+    FORMATETC loose = Format(NativeFormat(), TYMED_ISTREAM);
+    EXPECT_EQ(data_->SetData(&loose, &medium, FALSE), S_OK);
+    EXPECT_EQ(BlockBytes(block), native) << "kept by the caller without the release flag";
+    Bytes got;
+    ASSERT_EQ(GetNativeData(data_.Get(), &got), S_OK);
+    EXPECT_EQ(got, native);
+    EXPECT_EQ(persist_->IsDirty(), S_OK);
+
+    EXPECT_EQ(data_->SetData(&native_, &medium, TRUE), S_OK);
+    EXPECT_EQ(::GlobalSize(block), 0u) << "released by the drawing";
+}
+
+TEST_F(DataTransfer, EachAcceptedSetDataNotifiesEverySinkOnce)
+{
+    RecordingAdviseSink first;
+    RecordingAdviseSink second;
+    FORMATETC any = Format(CF_METAFILEPICT, TYMED_MFPICT);
+    DWORD firstCookie = 0;
+    DWORD secondCookie = 0;
+    ASSERT_EQ(data_->DAdvise(&any, 0, &first, &firstCookie), S_OK);
+    ASSERT_EQ(data_->DAdvise(&any, ADVF_NODATA, &second, &secondCookie), S_OK);
+    EXPECT_NE(firstCookie, secondCookie);
+
+    ASSERT_EQ(SetNativeData(data_.Get(), Bytes{1}), S_OK);
+    ASSERT_EQ(SetPicture(data_.Get(), MakePicture({0, 0, 10, 10}).get()), S_OK);
+    EXPECT_EQ(first.dataChanges, 2);
+    EXPECT_EQ(second.dataChanges, 2);
+
+    // The editor's close signal counts as new data; refused calls do not.
+    ASSERT_EQ(data_->SetData(nullptr, nullptr, FALSE), S_OK);
+    FORMATETC text = Format(CF_TEXT, TYMED_HGLOBAL);
+    STGMEDIUM medium = {};
+    EXPECT_EQ(data_->SetData(&text, &medium, FALSE), DV_E_FORMATETC);
+    EXPECT_EQ(first.dataChanges, 3);
+    EXPECT_EQ(persist_->IsDirty(), S_OK);
+
+    ComPtr<IEnumSTATDATA> connections;
+    ASSERT_EQ(data_->EnumDAdvise(&connections), S_OK);
+    STATDATA entries[3] = {};
+    ULONG fetched = 0;
+    connections->Next(3, entries, &fetched);
+    EXPECT_EQ(fetched, 2u);
+    for (ULONG i = 0; i < fetched; ++i)
+        if (entries[i].pAdvSink)
+            entries[i].pAdvSink->Release();
+    connections.Reset();
+
+    EXPECT_EQ(data_->DUnadvise(firstCookie), S_OK);
+    EXPECT_EQ(data_->DUnadvise(firstCookie), OLE_E_NOCONNECTION);
+    ASSERT_EQ(SetNativeData(data_.Get(), Bytes{2}), S_OK);
+    EXPECT_EQ(first.dataChanges, 3);
+    EXPECT_EQ(second.dataChanges, 4);
+    EXPECT_EQ(data_->DUnadvise(secondCookie), S_OK);
+    EXPECT_EQ(first.Release(), 0u) << "the holder gave back every sink reference";
+    EXPECT_EQ(second.Release(), 0u);
+}
+
+TEST_F(DataTransfer, AdviseCallsBeforeAnyConnection)
+{
+    EXPECT_EQ(data_->DUnadvise(1), OLE_E_NOCONNECTION);
+    IEnumSTATDATA* connections = reinterpret_cast<IEnumSTATDATA*>(0x1);
+    EXPECT_EQ(data_->EnumDAdvise(&connections), E_FAIL);
+    EXPECT_EQ(connections, nullptr);
+    EXPECT_EQ(data_->EnumDAdvise(nullptr), E_POINTER);
+
+    // The drawing keeps no OLE advise holder: sinks are accepted and never called.
+    RecordingAdviseSink sink;
+    DWORD cookie = 0;
+    EXPECT_EQ(ole_->Advise(&sink, &cookie), S_OK);
+    EXPECT_EQ(ole_->Unadvise(cookie), E_FAIL);
+    connections = reinterpret_cast<IEnumSTATDATA*>(0x1);
+    EXPECT_EQ(ole_->EnumAdvise(&connections), E_FAIL);
+    EXPECT_EQ(connections, nullptr);
+    EXPECT_EQ(ole_->EnumAdvise(nullptr), E_POINTER);
+}
+
+TEST_F(DataTransfer, PrimingASinkDeliversTheCurrentPicture)
+{
+    // A container's cache asks for the data at once when it connects.
+    ASSERT_EQ(SetPicture(data_.Get(), MakePicture({0, 0, 400, 300}).get()), S_OK);
+    RecordingAdviseSink sink;
+    FORMATETC f = Format(CF_METAFILEPICT, TYMED_MFPICT);
+    DWORD cookie = 0;
+    ASSERT_EQ(data_->DAdvise(&f, ADVF_PRIMEFIRST, &sink, &cookie), S_OK);
+    EXPECT_EQ(sink.dataChanges, 1);
+    EXPECT_EQ(data_->DUnadvise(cookie), S_OK);
+}
+
+TEST_F(DataTransfer, ANullPictureIsADrawingWithoutPicture)
+{
+    ASSERT_EQ(SetPicture(data_.Get(), MakePicture({0, 0, 400, 300}).get()), S_OK);
+    ASSERT_EQ(SetPicture(data_.Get(), nullptr), S_OK);
+    SIZEL extent = {1, 1};
+    EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+    EXPECT_EQ(extent.cx, 0);
+    ComPtr<IStorage> storage = NewMemoryStorage();
+    FORMATETC f = Format(EmbedSourceFormat(), TYMED_ISTORAGE);
+    STGMEDIUM medium = {};
+    medium.tymed = TYMED_ISTORAGE;
+    medium.pstg = storage.Get();
+    ASSERT_EQ(data_->GetDataHere(&f, &medium), S_OK);
+    Bytes bytes{1};
+    EXPECT_EQ(ReadStream(storage.Get(), L"EMF", &bytes), S_OK);
+    EXPECT_TRUE(bytes.empty());
+}
+
+} // namespace
