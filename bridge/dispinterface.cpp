@@ -1,5 +1,7 @@
 #include "bridge/dispinterface.h"
 
+// IUnknown is answered with the first row. The six methods live with the work
+// they do: editor_launch.cpp, returning_edits.cpp, clipboard_round_trip.cpp.
 const InterfaceMapEntry* CDispinterface::GetInterfaceTable()
 {
     static const InterfaceMapEntry table[] = {
@@ -9,18 +11,3 @@ const InterfaceMapEntry* CDispinterface::GetInterfaceTable()
     };
     return table;
 }
-
-// The dispatch machinery and the six methods are not built yet.
-STDMETHODIMP CDispinterface::GetTypeInfoCount(UINT*) { return E_NOTIMPL; }
-STDMETHODIMP CDispinterface::GetTypeInfo(UINT, LCID, ITypeInfo**) { return E_NOTIMPL; }
-STDMETHODIMP CDispinterface::GetIDsOfNames(REFIID, LPOLESTR*, UINT, LCID, DISPID*) { return E_NOTIMPL; }
-STDMETHODIMP CDispinterface::Invoke(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*)
-{
-    return E_NOTIMPL;
-}
-STDMETHODIMP CDispinterface::TripForward(VARIANT, VARIANT, VARIANT*) { return E_NOTIMPL; }
-STDMETHODIMP CDispinterface::TripBack(VARIANT*) { return E_NOTIMPL; }
-STDMETHODIMP CDispinterface::Activate(VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP CDispinterface::UpdateAndClose(VARIANT, VARIANT, VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP CDispinterface::Close(VARIANT) { return E_NOTIMPL; }
-STDMETHODIMP CDispinterface::CloseAll() { return E_NOTIMPL; }

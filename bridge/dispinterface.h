@@ -1,25 +1,21 @@
 #pragma once
 
 // The automation class: the dual interface IQuillmorphOLE through which embedded
-// drawings and the drawing application meet.
+// drawings and the drawing application meet. An instance holds nothing of its
+// own; the edits it opens and ends live in the process-wide table of open edits,
+// so any instance can end an edit that another one opened.
 
+#include "bridge/dispatch_impl.h"
 #include "server/class_ids.h"
 #include "server/com_object.h"
 
 class CDispinterface : public CComObjectRootEx<CComSingleThreadModel>,
                        public CComCoClass<CDispinterface, &CLSID_QuillmorphOLE>,
-                       public IQuillmorphOLE
+                       public IDispatchImpl<IQuillmorphOLE, &IID_IQuillmorphOLE, &LIBID_QUILLMORPHOLELib, 1,
+                                            0, CComTypeInfoHolder>
 {
 public:
     static const InterfaceMapEntry* GetInterfaceTable();
-
-    // IDispatch
-    STDMETHOD(GetTypeInfoCount)(UINT* pctinfo) override;
-    STDMETHOD(GetTypeInfo)(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo) override;
-    STDMETHOD(GetIDsOfNames)(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
-                             DISPID* rgDispId) override;
-    STDMETHOD(Invoke)(DISPID dispIdMember, REFIID riid, LCID lcid, WORD wFlags, DISPPARAMS* pDispParams,
-                      VARIANT* pVarResult, EXCEPINFO* pExcepInfo, UINT* puArgErr) override;
 
     // IQuillmorphOLE
     STDMETHOD(TripForward)(VARIANT a, VARIANT b, VARIANT* c) override;

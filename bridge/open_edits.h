@@ -1,7 +1,8 @@
 #pragma once
 
 // The process-wide table of drawings that are open in the drawing application,
-// by object key. Each entry owns one reference on its drawing.
+// by object key. Each entry owns one reference on its drawing, from Activate
+// until UpdateAndClose, Close or CloseAll ends the edit.
 
 #include <windows.h>
 #include <ole2.h>
@@ -10,7 +11,38 @@
 
 #include <wrl/client.h>
 
-using OpenObjectTable = std::map<LONG, Microsoft::WRL::ComPtr<IUnknown>>;
+class OpenObjectTable
+{
+public:
+    using Entries = std::map<LONG, Microsoft::WRL::ComPtr<IUnknown>>;
+
+    OpenObjectTable() = default;
+    OpenObjectTable(const OpenObjectTable&) = delete;
+    OpenObjectTable& operator=(const OpenObjectTable&) = delete;
+    // At process exit the runtime is already gone: the entries are dropped
+    // without calling into the drawings.
+    ~OpenObjectTable();
+
+    // Files object under key with a reference of the table's own.
+    void File(LONG key, IUnknown* object);
+    // The drawing filed under key, or null; the entry stays.
+    IUnknown* Find(LONG key) const;
+    // Removes the entry for key and hands its reference to the caller (null when
+    // there was none).
+    Microsoft::WRL::ComPtr<IUnknown> Take(LONG key);
+    // Removes every entry and hands them over in ascending key order.
+    Entries TakeAll();
+
+    size_t size() const { return m_entries.size(); }
+    bool empty() const { return m_entries.empty(); }
+
+private:
+    Entries m_entries;
+};
 
 extern OpenObjectTable s_openObjects;
+// The key the next Activate hands out: 0, 1, 2, ... never reused in a process.
 extern LONG s_nextObjectKey;
+
+// Hands out the next object key.
+LONG NextObjectKey();

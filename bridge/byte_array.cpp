@@ -1,0 +1,104 @@
+#include "bridge/byte_array.h"
+
+#include <cstring>
+
+SafeArrayDataGuard::SafeArrayDataGuard(SAFEARRAY* array) : array_(array)
+{
+    hr_ = array ? ::SafeArrayAccessData(array, &data_) : E_POINTER;
+    if (FAILED(hr_))
+        data_ = nullptr;
+}
+
+SafeArrayDataGuard::~SafeArrayDataGuard()
+{
+    if (SUCCEEDED(hr_))
+        ::SafeArrayUnaccessData(array_);
+}
+
+namespace {
+
+bool IsByteArray(SAFEARRAY* array)
+{
+    if (!array || ::SafeArrayGetDim(array) != 1 || ::SafeArrayGetElemsize(array) != 1)
+        return false;
+    VARTYPE type = VT_EMPTY;
+    if (SUCCEEDED(::SafeArrayGetVartype(array, &type)) && type != VT_UI1)
+        return false;
+    // The payload is addressed from index 0: any other lower bound would shift
+    // every byte or reach outside the array.
+    return array->rgsabound[0].lLbound == 0;
+}
+
+} // namespace
+
+HRESULT CopyByteArray(const VARIANT& value, SafeArrayOwner* copy)
+{
+    SAFEARRAY* array = nullptr;
+    if (value.vt == (VT_ARRAY | VT_UI1))
+        array = value.parray;
+    else if (value.vt == (VT_BYREF | VT_ARRAY | VT_UI1) && value.pparray)
+        array = *value.pparray;
+    if (!IsByteArray(array))
+        return E_INVALIDARG;
+    return ::SafeArrayCopy(array, copy->put());
+}
+
+ULONG ByteArrayLength(SAFEARRAY* array)
+{
+    return array ? array->rgsabound[0].cElements : 0;
+}
+
+HRESULT CreateByteArray(ULONG length, SafeArrayOwner* array)
+{
+    array->reset(::SafeArrayCreateVector(VT_UI1, 0, length));
+    return array->get() ? S_OK : E_OUTOFMEMORY;
+}
+
+void MoveByteArrayTo(SafeArrayOwner* array, VARIANT* out)
+{
+    ::VariantInit(out);
+    out->vt = VT_ARRAY | VT_UI1;
+    out->parray = array->release();
+}
+
+HRESULT CopyByteArrayToGlobal(SAFEARRAY* array, UniqueHGlobal* block)
+{
+    const ULONG length = ByteArrayLength(array);
+    block->reset(::GlobalAlloc(GMEM_FIXED, length));
+    if (!*block)
+        return E_OUTOFMEMORY;
+    if (length == 0)
+        return S_OK;
+    SafeArrayDataGuard data(array);
+    if (FAILED(data.status()))
+        return data.status();
+    GlobalLockGuard target(block->get());
+    if (!target)
+        return E_OUTOFMEMORY;
+    std::memcpy(target.bytes(), data.bytes(), length);
+    return S_OK;
+}
+
+UniqueEnhMetaFile EnhMetaFileFromByteArray(SAFEARRAY* array)
+{
+    const ULONG length = ByteArrayLength(array);
+    if (length == 0)
+        return UniqueEnhMetaFile();
+    SafeArrayDataGuard data(array);
+    if (FAILED(data.status()))
+        return UniqueEnhMetaFile();
+    return UniqueEnhMetaFile(::SetEnhMetaFileBits(length, data.bytes()));
+}
+
+bool ObjectKeyFromVariant(const VARIANT& value, LONG* key)
+{
+    if (value.vt == VT_I4) {
+        *key = value.lVal;
+        return true;
+    }
+    VariantGuard converted;
+    if (FAILED(::VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_I4)))
+        return false;
+    *key = converted->lVal;
+    return true;
+}

@@ -1,0 +1,207 @@
+// The drawing application's clipboard work: turning native bytes and a picture
+// into the bytes of an embeddable drawing, and reading the native bytes back out
+// of one of this server's drawings on the clipboard.
+
+#include <shlwapi.h>
+
+#include <wrl/client.h>
+
+#include "bridge/byte_array.h"
+#include "bridge/dispinterface.h"
+#include "embedded/embedded_object.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// OLE for the length of one call, on top of whatever the thread already has.
+class OleInitializeGuard
+{
+public:
+    OleInitializeGuard() : hr_(::OleInitialize(nullptr)) {}
+    OleInitializeGuard(const OleInitializeGuard&) = delete;
+    OleInitializeGuard& operator=(const OleInitializeGuard&) = delete;
+    ~OleInitializeGuard()
+    {
+        if (SUCCEEDED(hr_))
+            ::OleUninitialize();
+    }
+
+private:
+    HRESULT hr_;
+};
+
+// A storage medium that carries a storage, released when done.
+bool GetClipboardStorage(IDataObject* clipboard, const char* formatName, StgMediumGuard* medium)
+{
+    FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(formatName)), nullptr,
+                        DVASPECT_CONTENT, -1, TYMED_ISTORAGE};
+    if (clipboard->QueryGetData(&format) != S_OK)
+        return false;
+    if (FAILED(clipboard->GetData(&format, medium->put())))
+        return false;
+    return (*medium)->tymed == TYMED_ISTORAGE && (*medium)->pstg;
+}
+
+// Reads up to length bytes; fewer when the stream ends early.
+HRESULT ReadStream(IStream* stream, BYTE* bytes, ULONG length, ULONG* read)
+{
+    *read = 0;
+    while (*read < length) {
+        ULONG chunk = 0;
+        HRESULT hr = stream->Read(bytes + *read, length - *read, &chunk);
+        if (FAILED(hr))
+            return hr;
+        if (chunk == 0)
+            break;
+        *read += chunk;
+    }
+    return S_OK;
+}
+
+} // namespace
+
+STDMETHODIMP CDispinterface::TripForward(VARIANT a, VARIANT b, VARIANT* c)
+{
+    if (!c)
+        return E_POINTER;
+    OleInitializeGuard ole;
+
+    SafeArrayOwner native;
+    HRESULT hr = CopyByteArray(a, &native);
+    if (FAILED(hr))
+        return hr;
+    SafeArrayOwner picture;
+    hr = CopyByteArray(b, &picture);
+    if (FAILED(hr))
+        return hr;
+
+    UniqueHGlobal block;
+    hr = CopyByteArrayToGlobal(native.get(), &block);
+    if (FAILED(hr))
+        return hr;
+    native.reset();
+    // The object keeps its own copy of the picture; this handle goes at the end of the call.
+    UniqueEnhMetaFile metafile = EnhMetaFileFromByteArray(picture.get());
+    picture.reset();
+
+    CComObject<CEmbeddedObject>* created = nullptr;
+    hr = CComObject<CEmbeddedObject>::CreateInstance(&created);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IPersistStorage> persist(static_cast<IPersistStorage*>(created));
+    hr = created->SetContents(metafile.get(), block.get());
+    if (FAILED(hr))
+        return hr;
+    block.release(); // the object owns the native data now
+
+    ComPtr<ILockBytes> lockBytes;
+    hr = ::CreateILockBytesOnHGlobal(nullptr, TRUE, &lockBytes);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<IStorage> storage;
+    hr = ::StgCreateDocfileOnILockBytes(lockBytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                        0, &storage);
+    if (FAILED(hr))
+        return hr;
+
+    hr = persist->InitNew(storage.Get());
+    if (SUCCEEDED(hr))
+        hr = persist->Save(storage.Get(), TRUE);
+    if (SUCCEEDED(hr))
+        hr = persist->SaveCompleted(nullptr);
+    persist.Reset();
+    if (FAILED(hr))
+        return hr;
+
+    hr = ::WriteClassStg(storage.Get(), CLSID_QuillmorphEmbeddedObject);
+    if (FAILED(hr))
+        return hr;
+    wchar_t userType[] = L"Quillmorph Embedded Object";
+    hr = ::WriteFmtUserTypeStg(storage.Get(), CF_ENHMETAFILE, userType);
+    if (FAILED(hr))
+        return hr;
+    hr = storage->Commit(STGC_DEFAULT);
+    if (FAILED(hr))
+        return hr;
+
+    STATSTG stat = {};
+    hr = lockBytes->Stat(&stat, STATFLAG_NONAME);
+    if (FAILED(hr))
+        return hr;
+    if (stat.cbSize.HighPart != 0)
+        return STG_E_MEDIUMFULL; // a byte array counts its elements in 32 bits
+    const ULONG size = stat.cbSize.LowPart;
+
+    SafeArrayOwner result;
+    hr = CreateByteArray(size, &result);
+    if (FAILED(hr))
+        return hr;
+    if (size) {
+        SafeArrayDataGuard bytes(result.get());
+        if (FAILED(bytes.status()))
+            return bytes.status();
+        ULARGE_INTEGER offset = {};
+        ULONG read = 0;
+        hr = lockBytes->ReadAt(offset, bytes.bytes(), size, &read);
+        if (FAILED(hr))
+            return hr;
+        if (read != size)
+            return STG_E_READFAULT;
+    }
+    MoveByteArrayTo(&result, c);
+    return S_OK;
+}
+
+STDMETHODIMP CDispinterface::TripBack(VARIANT* d)
+{
+    if (!d)
+        return E_POINTER;
+    OleInitializeGuard ole;
+
+    ComPtr<IDataObject> clipboard;
+    if (FAILED(::OleGetClipboard(&clipboard)) || !clipboard)
+        return S_OK;
+    StgMediumGuard medium;
+    if (!GetClipboardStorage(clipboard.Get(), "Embedded Object", &medium) &&
+        !GetClipboardStorage(clipboard.Get(), "Embed Source", &medium))
+        return S_OK;
+    IStorage* storage = medium->pstg;
+
+    CLSID storedClass = CLSID_NULL;
+    ::ReadClassStg(storage, &storedClass);
+    if (!::IsEqualCLSID(storedClass, CLSID_QuillmorphEmbeddedObject))
+        return S_OK;
+
+    ComPtr<IStream> stream;
+    if (FAILED(storage->OpenStream(L"ZRN", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &stream)) &&
+        FAILED(storage->OpenStream(L"ZRN", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
+        return S_OK;
+    ULARGE_INTEGER size = {};
+    if (FAILED(::IStream_Size(stream.Get(), &size)) || size.HighPart != 0)
+        return S_OK;
+    LARGE_INTEGER start = {};
+    if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)))
+        return S_OK;
+
+    SafeArrayOwner result;
+    if (FAILED(CreateByteArray(size.LowPart, &result)))
+        return E_OUTOFMEMORY;
+    ULONG read = 0;
+    if (size.LowPart) {
+        SafeArrayDataGuard bytes(result.get());
+        if (FAILED(bytes.status()))
+            return bytes.status();
+        if (FAILED(ReadStream(stream.Get(), bytes.bytes(), size.LowPart, &read)))
+            return S_OK;
+    }
+    if (read < size.LowPart) {
+        // A stream that ends early gives what it holds, not a padded array.
+        SAFEARRAYBOUND bound = {read, 0};
+        HRESULT hr = ::SafeArrayRedim(result.get(), &bound);
+        if (FAILED(hr))
+            return hr;
+    }
+    MoveByteArrayTo(&result, d);
+    return S_OK;
+}

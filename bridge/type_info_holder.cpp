@@ -1,0 +1,179 @@
+#include "bridge/type_info_holder.h"
+
+#include <new>
+
+#include <wrl/client.h>
+
+#include "server/module.h"
+
+using Microsoft::WRL::ComPtr;
+
+namespace {
+
+// A type attribute block, given back to the type information that lent it.
+class TypeAttrGuard
+{
+public:
+    explicit TypeAttrGuard(ITypeInfo* info) : info_(info) {}
+    TypeAttrGuard(const TypeAttrGuard&) = delete;
+    TypeAttrGuard& operator=(const TypeAttrGuard&) = delete;
+    ~TypeAttrGuard()
+    {
+        if (attr_)
+            info_->ReleaseTypeAttr(attr_);
+    }
+    TYPEATTR** put() { return &attr_; }
+    TYPEATTR* operator->() const { return attr_; }
+
+private:
+    ITypeInfo* info_;
+    TYPEATTR* attr_ = nullptr;
+};
+
+class FuncDescGuard
+{
+public:
+    explicit FuncDescGuard(ITypeInfo* info) : info_(info) {}
+    FuncDescGuard(const FuncDescGuard&) = delete;
+    FuncDescGuard& operator=(const FuncDescGuard&) = delete;
+    ~FuncDescGuard()
+    {
+        if (desc_)
+            info_->ReleaseFuncDesc(desc_);
+    }
+    FUNCDESC** put() { return &desc_; }
+    FUNCDESC* operator->() const { return desc_; }
+
+private:
+    ITypeInfo* info_;
+    FUNCDESC* desc_ = nullptr;
+};
+
+} // namespace
+
+HRESULT CComTypeInfoHolder::EnsureTI(LCID lcid)
+{
+    if (m_pInfo && m_pMap)
+        return S_OK;
+    if (!s_pModule || !s_pModule->m_csModule.IsInitialized())
+        return E_UNEXPECTED;
+    CriticalSectionGuard guard(s_pModule->m_csModule);
+    HRESULT hr = S_OK;
+    if (!m_pInfo)
+        hr = LoadTypeInfo(lcid);
+    if (SUCCEEDED(hr) && m_pInfo && !m_pMap)
+        hr = LoadNameCache();
+    return hr;
+}
+
+HRESULT CComTypeInfoHolder::LoadTypeInfo(LCID lcid)
+{
+    ComPtr<ITypeLib> library;
+    HRESULT hr = ::LoadRegTypeLib(*m_plibid, m_wMajor, m_wMinor, lcid, &library);
+    if (FAILED(hr))
+        return hr;
+    ComPtr<ITypeInfo> info;
+    hr = library->GetTypeInfoOfGuid(*m_pguid, &info);
+    if (FAILED(hr))
+        return hr;
+    // Prefer the richer interface when the library offers it; callers only see ITypeInfo.
+    ComPtr<ITypeInfo2> info2;
+    if (SUCCEEDED(info.As(&info2)))
+        m_pInfo = info2.Detach();
+    else
+        m_pInfo = info.Detach();
+    s_pModule->AddTerminationHook(&CComTypeInfoHolder::Cleanup, reinterpret_cast<DWORD_PTR>(this));
+    return S_OK;
+}
+
+HRESULT CComTypeInfoHolder::LoadNameCache()
+{
+    TypeAttrGuard attr(m_pInfo);
+    if (FAILED(m_pInfo->GetTypeAttr(attr.put())))
+        return S_OK; // no cache: names are then resolved by the type information alone
+    const int count = attr->cFuncs;
+    auto* map = new (std::nothrow) NameCacheEntry[count > 0 ? count : 1];
+    if (!map)
+        return E_OUTOFMEMORY;
+    for (int index = 0; index < count; ++index) {
+        map[index] = NameCacheEntry{nullptr, 0, DISPID_UNKNOWN};
+        FuncDescGuard desc(m_pInfo);
+        if (FAILED(m_pInfo->GetFuncDesc(static_cast<UINT>(index), desc.put())))
+            continue;
+        BSTR name = nullptr;
+        if (SUCCEEDED(m_pInfo->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr)) && name) {
+            map[index].bstrName = name;
+            map[index].nLength = static_cast<int>(::SysStringLen(name));
+            map[index].id = desc->memid;
+        }
+    }
+    m_pMap = map;
+    m_nCount = count;
+    return S_OK;
+}
+
+void CComTypeInfoHolder::FreeNameCache()
+{
+    for (int index = 0; index < m_nCount; ++index)
+        ::SysFreeString(m_pMap[index].bstrName);
+    delete[] m_pMap;
+    m_pMap = nullptr;
+    m_nCount = 0;
+}
+
+void __stdcall CComTypeInfoHolder::Cleanup(DWORD_PTR holder)
+{
+    auto* self = reinterpret_cast<CComTypeInfoHolder*>(holder);
+    if (self->m_pInfo) {
+        self->m_pInfo->Release();
+        self->m_pInfo = nullptr;
+    }
+    self->FreeNameCache();
+}
+
+HRESULT CComTypeInfoHolder::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo)
+{
+    if (iTInfo != 0)
+        return DISP_E_BADINDEX;
+    if (!ppTInfo)
+        return E_POINTER;
+    *ppTInfo = nullptr;
+    HRESULT hr = S_OK;
+    if (!m_pInfo)
+        hr = EnsureTI(lcid);
+    if (!m_pInfo)
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    m_pInfo->AddRef();
+    *ppTInfo = m_pInfo;
+    return S_OK;
+}
+
+HRESULT CComTypeInfoHolder::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* rgszNames, UINT cNames, LCID lcid,
+                                          DISPID* rgDispId)
+{
+    HRESULT hr = EnsureTI(lcid);
+    if (!m_pInfo)
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    if (m_pMap && cNames == 1 && rgszNames && rgszNames[0] && rgDispId) {
+        const int length = static_cast<int>(::lstrlenW(rgszNames[0]));
+        for (int index = m_nCount - 1; index >= 0; --index) {
+            const NameCacheEntry& entry = m_pMap[index];
+            if (entry.nLength == length && entry.bstrName &&
+                ::memcmp(entry.bstrName, rgszNames[0], static_cast<size_t>(length) * sizeof(OLECHAR)) == 0) {
+                rgDispId[0] = entry.id;
+                return S_OK;
+            }
+        }
+    }
+    return m_pInfo->GetIDsOfNames(rgszNames, cNames, rgDispId);
+}
+
+HRESULT CComTypeInfoHolder::Invoke(IDispatch* instance, DISPID dispIdMember, REFIID /*riid*/, LCID lcid,
+                                   WORD wFlags, DISPPARAMS* pDispParams, VARIANT* pVarResult,
+                                   EXCEPINFO* pExcepInfo, UINT* puArgErr)
+{
+    HRESULT hr = EnsureTI(lcid);
+    if (!m_pInfo)
+        return FAILED(hr) ? hr : E_UNEXPECTED;
+    return m_pInfo->Invoke(instance, dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+}

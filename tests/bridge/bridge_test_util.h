@@ -1,0 +1,128 @@
+#pragma once
+
+// Byte arrays, pictures and a scratch folder for the bridge's test programs.
+
+#include <windows.h>
+#include <ole2.h>
+
+#include <cstring>
+#include <string>
+#include <vector>
+
+#include "server/handles.h"
+
+namespace bridge_test {
+
+using Bytes = std::vector<BYTE>;
+
+// A VARIANT holding a fresh byte array (VT_ARRAY | VT_UI1) of the bytes.
+inline void MakeByteArray(const Bytes& bytes, VARIANT* out, LONG lowerBound = 0)
+{
+    ::VariantInit(out);
+    SAFEARRAYBOUND bound = {static_cast<ULONG>(bytes.size()), lowerBound};
+    SAFEARRAY* array = ::SafeArrayCreate(VT_UI1, 1, &bound);
+    void* data = nullptr;
+    ::SafeArrayAccessData(array, &data);
+    if (!bytes.empty())
+        std::memcpy(data, bytes.data(), bytes.size());
+    ::SafeArrayUnaccessData(array);
+    out->vt = VT_ARRAY | VT_UI1;
+    out->parray = array;
+}
+
+inline Bytes BytesOf(const VARIANT& value)
+{
+    Bytes bytes;
+    if (value.vt != (VT_ARRAY | VT_UI1) || !value.parray)
+        return bytes;
+    bytes.resize(value.parray->rgsabound[0].cElements);
+    void* data = nullptr;
+    ::SafeArrayAccessData(value.parray, &data);
+    if (!bytes.empty())
+        std::memcpy(bytes.data(), data, bytes.size());
+    ::SafeArrayUnaccessData(value.parray);
+    return bytes;
+}
+
+inline Bytes PatternBytes(size_t size, unsigned seed)
+{
+    Bytes bytes(size);
+    unsigned state = seed * 2654435761u + 1u;
+    for (auto& b : bytes) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<BYTE>(state >> 16);
+    }
+    return bytes;
+}
+
+// The bits of a small enhanced metafile whose content depends on seed.
+inline Bytes PictureBits(int seed)
+{
+    RECT frame = {0, 0, 5000, 2500};
+    HDC dc = ::CreateEnhMetaFileW(nullptr, nullptr, &frame, nullptr);
+    ::Rectangle(dc, seed, seed, 100 + seed, 60 + seed);
+    ::Ellipse(dc, 10, 10, 40 + seed, 30);
+    UniqueEnhMetaFile picture(::CloseEnhMetaFile(dc));
+    Bytes bits(::GetEnhMetaFileBits(picture.get(), 0, nullptr));
+    ::GetEnhMetaFileBits(picture.get(), static_cast<UINT>(bits.size()), bits.data());
+    return bits;
+}
+
+inline Bytes ReadFileBytes(const std::wstring& path)
+{
+    Bytes bytes;
+    UniqueKernelHandle file = AdoptFileHandle(::CreateFileW(
+        path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr, OPEN_EXISTING, 0, nullptr));
+    if (!file)
+        return bytes;
+    bytes.resize(::GetFileSize(file.get(), nullptr));
+    DWORD read = 0;
+    if (!bytes.empty())
+        ::ReadFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &read, nullptr);
+    bytes.resize(read);
+    return bytes;
+}
+
+inline bool WriteFileBytes(const std::wstring& path, const Bytes& bytes)
+{
+    UniqueKernelHandle file =
+        AdoptFileHandle(::CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr));
+    DWORD written = 0;
+    return file && (bytes.empty() || ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
+                                                 &written, nullptr));
+}
+
+// File names (not paths) in folder matching pattern.
+inline std::vector<std::wstring> ListFiles(const std::wstring& folder, const wchar_t* pattern)
+{
+    std::vector<std::wstring> names;
+    WIN32_FIND_DATAW found = {};
+    HANDLE search = ::FindFirstFileW((folder + L"\\" + pattern).c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE)
+        return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY))
+            names.push_back(found.cFileName);
+    } while (::FindNextFileW(search, &found));
+    ::FindClose(search);
+    return names;
+}
+
+// A new empty folder under the prefix's temporary folder; name may hold blanks.
+// The base is the temporary folder the program started with, whatever a test
+// has set TEMP to since.
+inline std::wstring FreshFolder(const std::wstring& name)
+{
+    static const std::wstring base = [] {
+        wchar_t temp[MAX_PATH] = {};
+        ::GetTempPathW(MAX_PATH, temp);
+        return std::wstring(temp);
+    }();
+    static unsigned serial = 0;
+    std::wstring folder = base + name + L"-" + std::to_wstring(::GetCurrentProcessId()) + L"-" +
+                          std::to_wstring(::GetTickCount64()) + L"-" + std::to_wstring(++serial);
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+} // namespace bridge_test

@@ -1,0 +1,366 @@
+// Opening and ending edits in-process, with recording drawings: the table of open
+// edits and its references, the object keys, the ".ZRN" file, what reaches a
+// drawing when its edit ends, and the variants the methods refuse.
+
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+
+#include "bridge/dispinterface.h"
+#include "bridge/editor_launch.h"
+#include "bridge/open_edits.h"
+#include "support/test_support.h"
+#include "tests/bridge/bridge_test_util.h"
+#include "tests/bridge/recording_drawing.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace bridge_test;
+
+namespace {
+
+const CLIPFORMAT kNativeFormat = static_cast<CLIPFORMAT>(
+    ::RegisterClipboardFormatA("JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream"));
+
+VARIANT UnknownArg(IUnknown* p)
+{
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_UNKNOWN;
+    v.punkVal = p;
+    return v;
+}
+
+VARIANT KeyArg(LONG key)
+{
+    VARIANT v;
+    ::VariantInit(&v);
+    v.vt = VT_I4;
+    v.lVal = key;
+    return v;
+}
+
+class OpenEdits : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
+                                                       reinterpret_cast<void**>(bridge_.GetAddressOf())),
+                  S_OK);
+        // Each test writes its temporary files into a folder of its own.
+        temp_ = FreshFolder(L"open edits");
+        ::SetEnvironmentVariableW(L"TMP", temp_.c_str());
+        ::SetEnvironmentVariableW(L"TEMP", temp_.c_str());
+        bridge_->CloseAll();
+        log_.clear();
+    }
+
+    void TearDown() override
+    {
+        if (bridge_)
+            bridge_->CloseAll();
+    }
+
+    // A drawing held by the test (one reference) that delivers native.
+    ComPtr<RecordingDrawing> NewDrawing(const wchar_t* name, const Bytes& native = Bytes{1, 2, 3})
+    {
+        ComPtr<RecordingDrawing> drawing(new RecordingDrawing(name, &log_));
+        drawing->native = native;
+        return drawing;
+    }
+
+    LONG Open(RecordingDrawing* drawing)
+    {
+        const LONG key = s_nextObjectKey;
+        EXPECT_EQ(bridge_->Activate(UnknownArg(static_cast<IDataObject*>(drawing))), S_OK);
+        return key;
+    }
+
+    testing_support::Apartment apartment_;
+    ComPtr<IQuillmorphOLE> bridge_;
+    std::wstring temp_;
+    std::vector<ReceivedData> log_;
+};
+
+TEST_F(OpenEdits, ActivateFilesUnderSuccessiveKeysWithAReferenceOfItsOwn)
+{
+    auto drawing = NewDrawing(L"one");
+    const ULONG before = drawing->References();
+    const LONG first = s_nextObjectKey;
+
+    EXPECT_EQ(Open(drawing.Get()), first);
+    EXPECT_EQ(Open(drawing.Get()), first + 1);
+    EXPECT_EQ(Open(drawing.Get()), first + 2);
+    EXPECT_EQ(drawing->References(), before + 3) << "one reference per entry; the caller's stays";
+    EXPECT_EQ(s_openObjects.size(), 3u);
+    EXPECT_EQ(drawing->getDataCalls, 3);
+
+    // Ending one key leaves the others open; the key is never handed out again.
+    EXPECT_EQ(bridge_->Close(KeyArg(first + 1)), S_OK);
+    EXPECT_EQ(drawing->References(), before + 2);
+    EXPECT_EQ(Open(drawing.Get()), first + 3);
+    EXPECT_EQ(s_openObjects.Find(first + 1), nullptr);
+    EXPECT_EQ(drawing->References(), before + 3);
+
+    EXPECT_EQ(bridge_->CloseAll(), S_OK);
+    EXPECT_EQ(drawing->References(), before);
+    EXPECT_TRUE(s_openObjects.empty());
+    EXPECT_EQ(s_nextObjectKey, first + 4) << "CloseAll does not reset the key counter";
+}
+
+TEST_F(OpenEdits, ActivateWritesTheWholeDocumentBesideTheReservedTemporaryName)
+{
+    const Bytes native = PatternBytes(300000, 7);
+    auto drawing = NewDrawing(L"big", native);
+    Open(drawing.Get());
+
+    auto zrn = ListFiles(temp_, L"*.ZRN");
+    auto tmp = ListFiles(temp_, L"*.tmp");
+    ASSERT_EQ(zrn.size(), 1u);
+    ASSERT_EQ(tmp.size(), 1u) << "the reserved name stays";
+    EXPECT_EQ(zrn[0].substr(0, 3), L"OLE");
+    EXPECT_EQ(zrn[0].substr(0, zrn[0].size() - 4), tmp[0].substr(0, tmp[0].size() - 4));
+    EXPECT_EQ(ReadFileBytes(temp_ + L"\\" + zrn[0]), native);
+    EXPECT_TRUE(ReadFileBytes(temp_ + L"\\" + tmp[0]).empty());
+}
+
+TEST_F(OpenEdits, ActivateFilesNothingWhenTheDocumentOrItsFileCannotBeHad)
+{
+    auto drawing = NewDrawing(L"refusing");
+    const ULONG before = drawing->References();
+    const LONG key = s_nextObjectKey;
+
+    drawing->getDataResult = E_OUTOFMEMORY;
+    EXPECT_EQ(bridge_->Activate(UnknownArg(static_cast<IDataObject*>(drawing.Get()))), E_OUTOFMEMORY);
+    drawing->getDataResult = DV_E_FORMATETC;
+    EXPECT_EQ(bridge_->Activate(UnknownArg(static_cast<IDataObject*>(drawing.Get()))), DV_E_FORMATETC);
+
+    drawing->getDataResult = S_OK;
+    const std::wstring missing = temp_ + L"\\no such folder";
+    ::SetEnvironmentVariableW(L"TMP", missing.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", missing.c_str());
+    EXPECT_TRUE(FAILED(bridge_->Activate(UnknownArg(static_cast<IDataObject*>(drawing.Get())))));
+
+    EXPECT_EQ(s_nextObjectKey, key) << "no key is used up";
+    EXPECT_TRUE(s_openObjects.empty());
+    EXPECT_EQ(drawing->References(), before);
+    EXPECT_TRUE(ListFiles(temp_, L"*.ZRN").empty());
+}
+
+TEST_F(OpenEdits, ActivateIgnoresArgumentsThatCarryNoDataObject)
+{
+    const LONG key = s_nextObjectKey;
+    VARIANT empty;
+    ::VariantInit(&empty);
+    EXPECT_EQ(bridge_->Activate(empty), S_OK);
+    // An integer that looks like a pointer must not be read as one.
+    VARIANT number = KeyArg(0x1234);
+    EXPECT_EQ(bridge_->Activate(number), S_OK);
+    VARIANT nullUnknown = UnknownArg(nullptr);
+    EXPECT_EQ(bridge_->Activate(nullUnknown), S_OK);
+    auto plain = NewDrawing(L"plain");
+    plain->answersDataObject = false;
+    EXPECT_EQ(bridge_->Activate(UnknownArg(static_cast<IDataObject*>(plain.Get()))), S_OK);
+    EXPECT_EQ(plain->References(), 1u);
+    EXPECT_EQ(s_nextObjectKey, key);
+    EXPECT_TRUE(s_openObjects.empty());
+
+    // The by-reference form of an interface pointer is an interface pointer too.
+    auto drawing = NewDrawing(L"by reference");
+    IUnknown* unknown = static_cast<IDataObject*>(drawing.Get());
+    VARIANT byRef;
+    ::VariantInit(&byRef);
+    byRef.vt = VT_BYREF | VT_UNKNOWN;
+    byRef.ppunkVal = &unknown;
+    EXPECT_EQ(bridge_->Activate(byRef), S_OK);
+    EXPECT_EQ(s_openObjects.Find(key), static_cast<IUnknown*>(static_cast<IDataObject*>(drawing.Get())));
+}
+
+TEST_F(OpenEdits, UpdateAndCloseHandsNativeDataThenPictureAndEndsTheEdit)
+{
+    auto drawing = NewDrawing(L"edited");
+    const ULONG before = drawing->References();
+    const LONG key = Open(drawing.Get());
+
+    const Bytes native = PatternBytes(70001, 3);
+    const Bytes picture = PictureBits(5);
+    VariantGuard f, g;
+    MakeByteArray(native, f.get());
+    MakeByteArray(picture, g.get());
+    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArg(key)), S_OK);
+
+    ASSERT_EQ(log_.size(), 2u);
+    EXPECT_EQ(log_[0].format, kNativeFormat);
+    EXPECT_EQ(log_[0].tymed, static_cast<DWORD>(TYMED_HGLOBAL));
+    EXPECT_EQ(log_[0].aspect, static_cast<DWORD>(DVASPECT_CONTENT));
+    EXPECT_EQ(log_[0].release, FALSE);
+    EXPECT_EQ(log_[0].bytes, native);
+    EXPECT_EQ(log_[1].format, CF_ENHMETAFILE);
+    EXPECT_EQ(log_[1].tymed, static_cast<DWORD>(TYMED_ENHMF));
+    EXPECT_EQ(log_[1].release, FALSE);
+    EXPECT_EQ(log_[1].bytes, picture);
+    EXPECT_EQ(drawing->References(), before);
+    EXPECT_EQ(s_openObjects.Find(key), nullptr);
+
+    // The key no longer names anything.
+    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArg(key)), S_OK);
+    EXPECT_EQ(bridge_->Close(KeyArg(key)), S_OK);
+    EXPECT_EQ(log_.size(), 2u);
+}
+
+TEST_F(OpenEdits, UpdateAndCloseWithBytesThatAreNoPictureStillHandsTheDocumentOver)
+{
+    auto drawing = NewDrawing(L"no picture");
+    const LONG key = Open(drawing.Get());
+    VariantGuard f, g;
+    MakeByteArray(Bytes{}, f.get());
+    MakeByteArray(Bytes{'n', 'o', 'p', 'e'}, g.get());
+    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArg(key)), S_OK);
+    ASSERT_EQ(log_.size(), 2u);
+    EXPECT_EQ(log_[0].format, kNativeFormat);
+    EXPECT_FALSE(log_[0].nullHandle) << "an empty document is still a block";
+    EXPECT_EQ(log_[1].format, CF_ENHMETAFILE);
+    EXPECT_TRUE(log_[1].nullHandle);
+    EXPECT_TRUE(s_openObjects.empty());
+}
+
+TEST_F(OpenEdits, BadByteArraysAreRefusedAndLeaveTheEditOpen)
+{
+    auto drawing = NewDrawing(L"kept open");
+    const LONG key = Open(drawing.Get());
+    VariantGuard good;
+    MakeByteArray(Bytes{9, 8, 7}, good.get());
+
+    std::vector<VariantGuard> bad(6);
+    bad[0]->vt = VT_I4; // a number where an array belongs
+    bad[0]->lVal = 0x1000;
+    bad[1]->vt = VT_ARRAY | VT_UI1; // the tag without an array
+    bad[1]->parray = nullptr;
+    MakeByteArray(Bytes{1, 2, 3}, bad[2].get(), 1); // lower bound 1
+    SAFEARRAYBOUND square[2] = {{2, 0}, {2, 0}};
+    bad[3]->vt = VT_ARRAY | VT_UI1; // two dimensions
+    bad[3]->parray = ::SafeArrayCreate(VT_UI1, 2, square);
+    bad[4]->vt = VT_ARRAY | VT_UI1; // elements of four bytes under a byte tag
+    bad[4]->parray = ::SafeArrayCreateVector(VT_I4, 0, 4);
+    bad[5]->vt = VT_BSTR;
+    bad[5]->bstrVal = ::SysAllocString(L"bytes");
+
+    for (size_t i = 0; i < bad.size(); ++i) {
+        EXPECT_EQ(bridge_->UpdateAndClose(*bad[i].get(), *good.get(), KeyArg(key)), E_INVALIDARG)
+            << "f #" << i;
+        EXPECT_EQ(bridge_->UpdateAndClose(*good.get(), *bad[i].get(), KeyArg(key)), E_INVALIDARG)
+            << "g #" << i;
+        // With an unknown key the arrays are not looked at.
+        EXPECT_EQ(bridge_->UpdateAndClose(*bad[i].get(), *bad[i].get(), KeyArg(key + 1000)), S_OK);
+        VARIANT c;
+        ::VariantInit(&c);
+        EXPECT_EQ(bridge_->TripForward(*bad[i].get(), *good.get(), &c), E_INVALIDARG) << "a #" << i;
+        EXPECT_EQ(c.vt, VT_EMPTY);
+    }
+    EXPECT_TRUE(log_.empty());
+    EXPECT_NE(s_openObjects.Find(key), nullptr);
+
+    // The by-reference form of a byte array is accepted.
+    SAFEARRAY* array = good->parray;
+    VARIANT byRef;
+    ::VariantInit(&byRef);
+    byRef.vt = VT_BYREF | VT_ARRAY | VT_UI1;
+    byRef.pparray = &array;
+    EXPECT_EQ(bridge_->UpdateAndClose(byRef, *good.get(), KeyArg(key)), S_OK);
+    ASSERT_EQ(log_.size(), 2u);
+    EXPECT_EQ(log_[0].bytes, (Bytes{9, 8, 7}));
+}
+
+TEST_F(OpenEdits, KeysAreReadThroughVariantConversionAndAnythingElseIsUnknown)
+{
+    auto drawing = NewDrawing(L"short key");
+    const LONG key = Open(drawing.Get());
+    const LONG other = Open(drawing.Get());
+    VARIANT text;
+    ::VariantInit(&text);
+    text.vt = VT_BSTR;
+    text.bstrVal = ::SysAllocString(L"not a number");
+    EXPECT_EQ(bridge_->Close(text), S_OK);
+    ::VariantClear(&text);
+    VARIANT nothing;
+    ::VariantInit(&nothing);
+    EXPECT_EQ(bridge_->Close(nothing), S_OK);
+    EXPECT_TRUE(log_.empty()) << "no key given closes nothing";
+
+    VARIANT shortKey;
+    ::VariantInit(&shortKey);
+    shortKey.vt = VT_I2;
+    shortKey.iVal = static_cast<SHORT>(key);
+    EXPECT_EQ(bridge_->Close(shortKey), S_OK);
+    ASSERT_EQ(log_.size(), 1u);
+    EXPECT_TRUE(log_[0].closeSignal);
+    EXPECT_EQ(s_openObjects.Find(key), nullptr);
+    EXPECT_NE(s_openObjects.Find(other), nullptr);
+}
+
+TEST_F(OpenEdits, CloseAllSignalsEveryEditOnceInKeyOrder)
+{
+    auto first = NewDrawing(L"first");
+    auto second = NewDrawing(L"second");
+    auto third = NewDrawing(L"third");
+    const LONG skipped = Open(third.Get());
+    Open(first.Get());
+    Open(second.Get());
+    Open(third.Get());
+    ASSERT_EQ(bridge_->Close(KeyArg(skipped)), S_OK);
+    log_.clear();
+
+    EXPECT_EQ(bridge_->CloseAll(), S_OK);
+    ASSERT_EQ(log_.size(), 3u);
+    EXPECT_EQ(log_[0].owner, L"first");
+    EXPECT_EQ(log_[1].owner, L"second");
+    EXPECT_EQ(log_[2].owner, L"third");
+    for (const auto& received : log_) {
+        EXPECT_TRUE(received.closeSignal);
+        EXPECT_EQ(received.release, FALSE);
+    }
+    EXPECT_TRUE(s_openObjects.empty());
+    EXPECT_EQ(first->References(), 1u);
+    EXPECT_EQ(third->References(), 1u);
+    EXPECT_EQ(bridge_->Close(KeyArg(5000)), S_OK);
+}
+
+TEST(EditorLaunch, TheBetaEditorIsPreferredWhenItIsThere)
+{
+    const std::wstring wide = FreshFolder(L"Quillmorph Install");
+    const std::string folder(wide.begin(), wide.end());
+    const std::string module = folder + "\\resources\\QuillmorphOLE.exe";
+    EXPECT_EQ(MakeEditorPath(module), folder + "\\Quillmorph.exe");
+    ASSERT_TRUE(WriteFileBytes(wide + L"\\Quillmorph-beta.exe", Bytes{}));
+    EXPECT_EQ(MakeEditorPath(module), folder + "\\Quillmorph-beta.exe");
+    EXPECT_EQ(MakeWorkingFolder(module), folder + " ");
+
+    // A server run from elsewhere keeps its own path for both.
+    EXPECT_EQ(MakeEditorPath(folder + "\\QuillmorphOLE.exe"), folder + "\\QuillmorphOLE.exe");
+    EXPECT_EQ(MakeWorkingFolder(folder + "\\QuillmorphOLE.exe"), folder + "\\QuillmorphOLE.exe");
+}
+
+TEST(EditorLaunch, TheCommandLineQuotesBothPathsAndEndsWithTheKey)
+{
+    EXPECT_EQ(MakeZrnFileName("C:\\Users\\A B\\Temp\\OLE4A1F.tmp"), "C:\\Users\\A B\\Temp\\OLE4A1F.ZRN");
+    EXPECT_EQ(MakeZrnFileName("C:\\Temp\\OLE4A1F.TMP"), "C:\\Temp\\OLE4A1F.TMP.ZRN")
+        << "the trim is case-sensitive";
+    EXPECT_EQ(MakeEditorCommandLine("C:\\Program Files\\Q\\Quillmorph.exe", "C:\\A B\\OLE1.ZRN", 0),
+              "\"C:\\Program Files\\Q\\Quillmorph.exe\" \"C:\\A B\\OLE1.ZRN\" -ole 0");
+    EXPECT_EQ(MakeEditorCommandLine("e.exe", "f.ZRN", -12), "\"e.exe\" \"f.ZRN\" -ole -12");
+    EXPECT_EQ(ReplaceAll("aXXbXXXc", "XX", "-"), "a-b-Xc");
+}
+
+} // namespace
+
+// Activate in this program starts the program itself as the "editor" (it is no
+// server under a resources folder); such a start must do nothing.
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "-ole")
+            return 0;
+    }
+    ::testing::InitGoogleTest(&argc, argv);
+    return RUN_ALL_TESTS();
+}
