@@ -66,9 +66,8 @@ STDMETHODIMP CEmbeddedObject::GetData(FORMATETC* pformatetcIn, STGMEDIUM* pmediu
         return S_OK;
     }
     if (pformatetcIn->cfFormat == nativeFormat) {
-        // An empty document travels as no block, which reads as zero bytes.
         UniqueHGlobal copy;
-        if (FAILED(CopyNativeData(m_hNativeData.get(), &copy)))
+        if (FAILED(MakeNativeDataMedium(m_hNativeData.get(), &copy)))
             return E_UNEXPECTED;
         pmedium->tymed = TYMED_HGLOBAL;
         pmedium->hGlobal = copy.release();

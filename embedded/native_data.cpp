@@ -24,3 +24,12 @@ HRESULT CopyNativeData(HGLOBAL source, UniqueHGlobal* copy)
     *copy = std::move(block);
     return S_OK;
 }
+
+HRESULT MakeNativeDataMedium(HGLOBAL source, UniqueHGlobal* block)
+{
+    HRESULT hr = CopyNativeData(source, block);
+    if (FAILED(hr) || *block)
+        return hr;
+    block->reset(::GlobalAlloc(GMEM_MOVEABLE, 0));
+    return *block ? S_OK : E_OUTOFMEMORY;
+}

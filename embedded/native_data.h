@@ -14,3 +14,8 @@ SIZE_T NativeDataSize(HGLOBAL block);
 // is empty. E_OUTOFMEMORY when the copy cannot be made, E_INVALIDARG when the
 // source block cannot be read.
 HRESULT CopyNativeData(HGLOBAL source, UniqueHGlobal* copy);
+
+// A block to hand out for the document: a copy of it, or for an empty document a
+// movable block of no bytes, which reads as zero bytes where a zero-byte fixed
+// block may read as one.
+HRESULT MakeNativeDataMedium(HGLOBAL source, UniqueHGlobal* block);
