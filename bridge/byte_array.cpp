@@ -64,7 +64,9 @@ void MoveByteArrayTo(SafeArrayOwner* array, VARIANT* out)
 HRESULT CopyByteArrayToGlobal(SAFEARRAY* array, UniqueHGlobal* block)
 {
     const ULONG length = ByteArrayLength(array);
-    block->reset(::GlobalAlloc(GMEM_FIXED, length));
+    // An empty document is a movable block of no bytes: a zero-byte fixed block
+    // may report a size of one, and the receiver would keep a byte that never was.
+    block->reset(length ? ::GlobalAlloc(GMEM_FIXED, length) : ::GlobalAlloc(GMEM_MOVEABLE, 0));
     if (!*block)
         return E_OUTOFMEMORY;
     if (length == 0)

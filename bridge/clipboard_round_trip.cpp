@@ -90,10 +90,10 @@ STDMETHODIMP CDispinterface::TripForward(VARIANT a, VARIANT b, VARIANT* c)
     if (FAILED(hr))
         return hr;
     ComPtr<IPersistStorage> persist(static_cast<IPersistStorage*>(created));
-    hr = created->SetContents(metafile.get(), block.get());
+    // The object takes the block whether or not it accepts the picture.
+    hr = created->SetContents(metafile.get(), block.release());
     if (FAILED(hr))
         return hr;
-    block.release(); // the object owns the native data now
 
     ComPtr<ILockBytes> lockBytes;
     hr = ::CreateILockBytesOnHGlobal(nullptr, TRUE, &lockBytes);

@@ -219,6 +219,7 @@ TEST_F(OpenEdits, UpdateAndCloseWithBytesThatAreNoPictureStillHandsTheDocumentOv
     ASSERT_EQ(log_.size(), 2u);
     EXPECT_EQ(log_[0].format, kNativeFormat);
     EXPECT_FALSE(log_[0].nullHandle) << "an empty document is still a block";
+    EXPECT_TRUE(log_[0].bytes.empty()) << "and it reads as no bytes at all";
     EXPECT_EQ(log_[1].format, CF_ENHMETAFILE);
     EXPECT_TRUE(log_[1].nullHandle);
     EXPECT_TRUE(s_openObjects.empty());
