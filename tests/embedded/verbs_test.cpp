@@ -1,0 +1,231 @@
+// The drawing's verbs and its container notifications: opening hands the drawing
+// to the automation class once per edit, hiding and closing tell the site.
+
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+
+#include "embedded/test_doubles.h"
+#include "support/test_support.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace embedded_test;
+
+namespace {
+
+using Calls = std::vector<std::string>;
+
+class Verbs : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(apartment_.status()));
+        ASSERT_EQ(classObject_.Register(), S_OK);
+        ole_ = NewDrawing();
+        ASSERT_TRUE(ole_);
+        ASSERT_EQ(ole_.As(&data_), S_OK);
+        ASSERT_EQ(ole_->SetClientSite(&site_), S_OK);
+    }
+
+    void TearDown() override { automation_.ReleaseKept(); }
+
+    HRESULT Verb(LONG verb) { return ole_->DoVerb(verb, nullptr, &site_, 0, nullptr, nullptr); }
+
+    testing_support::Apartment apartment_;
+    RecordingAutomation automation_;
+    StandInClassObject classObject_{&automation_};
+    RecordingClientSite site_;
+    ComPtr<IOleObject> ole_;
+    ComPtr<IDataObject> data_;
+};
+
+TEST_F(Verbs, OpeningHandsTheDrawingOverOncePerEdit)
+{
+    ULONG before = RefCount(ole_.Get());
+    ASSERT_EQ(Verb(OLEIVERB_PRIMARY), S_OK);
+    EXPECT_EQ(site_.calls, (Calls{"ShowObject", "OnShowWindow(TRUE)"}));
+    EXPECT_EQ(classObject_.creations, 1);
+    EXPECT_EQ(automation_.activations, 1);
+    EXPECT_EQ(automation_.lastType, VT_UNKNOWN);
+    EXPECT_EQ(automation_.lastIdentity, static_cast<IUnknown*>(ole_.Get())) << "the drawing's own identity";
+    // The automation class keeps one reference, as its table of open edits does;
+    // the verb keeps none.
+    EXPECT_EQ(RefCount(ole_.Get()), before + 1);
+    EXPECT_EQ(automation_.kept.size(), 1u);
+
+    // While the editor has it, opening again does nothing at all.
+    site_.calls.clear();
+    for (LONG verb : {OLEIVERB_PRIMARY, OLEIVERB_SHOW, OLEIVERB_OPEN})
+        EXPECT_EQ(Verb(verb), S_OK);
+    EXPECT_EQ(Verb(3), OLEOBJ_S_INVALIDVERB);
+    EXPECT_TRUE(site_.calls.empty());
+    EXPECT_EQ(classObject_.creations, 1);
+    EXPECT_EQ(automation_.activations, 1);
+    EXPECT_EQ(RefCount(ole_.Get()), before + 1);
+}
+
+TEST_F(Verbs, EachWayOfEndingTheEditAllowsANewOne)
+{
+    ComPtr<IPersistStorage> persist;
+    ASSERT_EQ(ole_.As(&persist), S_OK);
+    ASSERT_EQ(persist->InitNew(NewMemoryStorage().Get()), S_OK);
+    ASSERT_EQ(Verb(OLEIVERB_SHOW), S_OK);
+    ASSERT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
+    ASSERT_EQ(Verb(OLEIVERB_SHOW), S_OK);
+    EXPECT_EQ(automation_.activations, 2);
+
+    // The editor's close signal.
+    ASSERT_EQ(data_->SetData(nullptr, nullptr, FALSE), S_OK);
+    ASSERT_EQ(Verb(OLEIVERB_OPEN), S_OK);
+    EXPECT_EQ(automation_.activations, 3);
+
+    // New data from the editor.
+    ASSERT_EQ(SetNativeData(data_.Get(), Bytes{1, 2}), S_OK);
+    EXPECT_EQ(Verb(7), OLEOBJ_S_INVALIDVERB) << "an unknown positive verb opens all the same";
+    EXPECT_EQ(automation_.activations, 4);
+
+    // Loading a bound drawing again starts over.
+    ComPtr<IStorage> storage = NewMemoryStorage();
+    ASSERT_EQ(WriteStream(storage.Get(), L"EMF", {}), S_OK);
+    ASSERT_EQ(WriteStream(storage.Get(), L"ZRN", {}), S_OK);
+    ASSERT_EQ(persist->Load(storage.Get()), S_OK);
+    ASSERT_EQ(Verb(OLEIVERB_PRIMARY), S_OK);
+    EXPECT_EQ(automation_.activations, 5);
+}
+
+TEST_F(Verbs, AFailedHandOverLeavesNoReferenceAndCanBeRetried)
+{
+    ULONG before = RefCount(ole_.Get());
+    automation_.activateResult = E_ACCESSDENIED;
+    EXPECT_EQ(Verb(OLEIVERB_PRIMARY), E_ACCESSDENIED);
+    EXPECT_EQ(RefCount(ole_.Get()), before) << "a leaked reference would keep the server alive";
+    EXPECT_EQ(site_.calls, (Calls{"ShowObject", "OnShowWindow(TRUE)"})) << "the container was told already";
+
+    // The drawing was not handed over, so the user can try again.
+    automation_.activateResult = S_OK;
+    EXPECT_EQ(Verb(OLEIVERB_PRIMARY), S_OK);
+    EXPECT_EQ(automation_.activations, 2);
+    EXPECT_EQ(RefCount(ole_.Get()), before + 1);
+}
+
+TEST_F(Verbs, AnAutomationClassThatCannotBeHadFailsTheVerb)
+{
+    ULONG before = RefCount(ole_.Get());
+    classObject_.createResult = CO_E_SERVER_EXEC_FAILURE;
+    EXPECT_EQ(Verb(OLEIVERB_SHOW), CO_E_SERVER_EXEC_FAILURE);
+    EXPECT_EQ(automation_.activations, 0);
+
+    classObject_.createResult = S_OK;
+    automation_.answerAutomationInterface = false;
+    EXPECT_EQ(Verb(OLEIVERB_SHOW), E_POINTER) << "an object without the automation interface";
+    EXPECT_EQ(automation_.activations, 0);
+    EXPECT_EQ(RefCount(ole_.Get()), before);
+
+    automation_.answerAutomationInterface = true;
+    EXPECT_EQ(Verb(OLEIVERB_SHOW), S_OK) << "not left in the editing state";
+    EXPECT_EQ(automation_.activations, 1);
+}
+
+TEST_F(Verbs, OtherVerbsNeitherOpenNorFail)
+{
+    EXPECT_EQ(Verb(OLEIVERB_HIDE), S_OK);
+    EXPECT_EQ(site_.calls, (Calls{"OnShowWindow(FALSE)"}));
+    for (LONG verb :
+         {OLEIVERB_UIACTIVATE, OLEIVERB_INPLACEACTIVATE, LONG(-7) /* properties */, LONG(-8), LONG(-100)})
+        EXPECT_EQ(Verb(verb), E_NOTIMPL) << verb;
+    EXPECT_EQ(Verb(OLEIVERB_DISCARDUNDOSTATE), S_OK);
+    EXPECT_EQ(automation_.activations, 0);
+    EXPECT_EQ(site_.calls.size(), 1u);
+}
+
+TEST_F(Verbs, TheActiveSiteMustBeTheDrawingsSite)
+{
+    RecordingClientSite other;
+    EXPECT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, nullptr, 0, nullptr, nullptr), E_UNEXPECTED);
+    EXPECT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &other, 0, nullptr, nullptr), E_UNEXPECTED);
+    EXPECT_EQ(ole_->DoVerb(OLEIVERB_HIDE, nullptr, &other, 0, nullptr, nullptr), E_UNEXPECTED);
+    EXPECT_TRUE(site_.calls.empty());
+    EXPECT_EQ(automation_.activations, 0);
+
+    // Without a site on either side the verb goes ahead and tells no one.
+    ASSERT_EQ(ole_->SetClientSite(nullptr), S_OK);
+    EXPECT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, nullptr, 0, nullptr, nullptr), S_OK);
+    EXPECT_EQ(automation_.activations, 1);
+    EXPECT_TRUE(site_.calls.empty());
+}
+
+TEST_F(Verbs, CloseAsksForASaveOnlyWhenTheOptionSaysSo)
+{
+    struct Case
+    {
+        DWORD option;
+        Calls calls;
+    } cases[] = {
+        {OLECLOSE_SAVEIFDIRTY, {"SaveObject", "OnShowWindow(FALSE)"}},
+        {OLECLOSE_PROMPTSAVE, {"SaveObject", "OnShowWindow(FALSE)"}},
+        {OLECLOSE_NOSAVE, {"OnShowWindow(FALSE)"}},
+        {7, {"OnShowWindow(FALSE)"}},
+    };
+    ComPtr<IPersistStorage> persist;
+    ASSERT_EQ(ole_.As(&persist), S_OK);
+    ComPtr<IStorage> storage = NewMemoryStorage();
+    ASSERT_EQ(persist->InitNew(storage.Get()), S_OK);
+    ASSERT_EQ(persist->Save(storage.Get(), TRUE), S_OK);
+    ASSERT_EQ(persist->SaveCompleted(nullptr), S_OK);
+    ASSERT_EQ(persist->IsDirty(), S_FALSE) << "the site is asked even for a clean drawing";
+    for (const Case& c : cases) {
+        site_.calls.clear();
+        EXPECT_EQ(ole_->Close(c.option), S_OK);
+        EXPECT_EQ(site_.calls, c.calls) << c.option;
+    }
+    // Close keeps the site.
+    ComPtr<IOleClientSite> site;
+    ASSERT_EQ(ole_->GetClientSite(&site), S_OK);
+    EXPECT_EQ(site.Get(), &site_);
+}
+
+TEST_F(Verbs, TheSiteIsACountedReference)
+{
+    ULONG before = site_.refs();
+    RecordingClientSite other;
+    ASSERT_EQ(ole_->SetClientSite(&other), S_OK);
+    EXPECT_EQ(site_.refs(), before - 1) << "the previous site is released";
+    ComPtr<IOleClientSite> got;
+    ASSERT_EQ(ole_->GetClientSite(&got), S_OK);
+    EXPECT_EQ(got.Get(), &other);
+    got.Reset();
+    ASSERT_EQ(ole_->SetClientSite(nullptr), S_OK);
+    ASSERT_EQ(ole_->GetClientSite(&got), S_OK);
+    EXPECT_EQ(got.Get(), nullptr);
+    EXPECT_EQ(other.refs(), 1u);
+    EXPECT_EQ(ole_->GetClientSite(nullptr), E_POINTER);
+
+    ASSERT_EQ(ole_->SetClientSite(&other), S_OK);
+    ole_.Reset();
+    data_.Reset();
+    EXPECT_EQ(other.refs(), 1u) << "the last release of the drawing releases its site";
+}
+
+TEST_F(Verbs, FixedAnswersOfTheObject)
+{
+    SIZEL size = {100, 100};
+    EXPECT_EQ(ole_->SetExtent(DVASPECT_CONTENT, &size), E_FAIL);
+    EXPECT_EQ(ole_->GetExtent(DVASPECT_ICON, &size), E_FAIL);
+    EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, nullptr), E_POINTER);
+    ASSERT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &size), S_OK);
+    EXPECT_EQ(size.cx, 0) << "no picture, no size";
+    EXPECT_EQ(ole_->SetHostNames(L"Container", L"Document"), S_OK);
+    EXPECT_EQ(ole_->Update(), S_OK);
+    EXPECT_EQ(ole_->IsUpToDate(), S_OK);
+    EXPECT_EQ(ole_->EnumVerbs(nullptr), E_POINTER);
+    EXPECT_EQ(ole_->SetMoniker(OLEWHICHMK_OBJREL, nullptr), E_NOTIMPL);
+    IMoniker* moniker = nullptr;
+    EXPECT_EQ(ole_->GetMoniker(OLEGETMONIKER_ONLYIFTHERE, OLEWHICHMK_OBJREL, &moniker), E_NOTIMPL);
+    EXPECT_EQ(ole_->InitFromData(data_.Get(), TRUE, 0), E_NOTIMPL);
+    IDataObject* clip = nullptr;
+    EXPECT_EQ(ole_->GetClipboardData(0, &clip), E_NOTIMPL);
+    EXPECT_EQ(ole_->SetColorScheme(nullptr), E_NOTIMPL);
+}
+
+} // namespace
