@@ -428,9 +428,17 @@ TEST_F(Drawing, LosingTheStorageForGoodIsReportedOncePerDrawing)
     EXPECT_TRUE(watcher.sawText("This object has become corrupted. You will have to delete it and paste the "
                                 "figure from Quillmorph again."));
 
-    // A corrupted drawing is not opened by its primary verb.
+    // A corrupted drawing is not opened by its primary verb; showing it still
+    // hands it to the editor.
+    RecordingAutomation automation;
+    StandInClassObject classObject(&automation);
+    ASSERT_EQ(classObject.Register(), S_OK);
     EXPECT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, nullptr, 0, nullptr, nullptr),
               OLEOBJ_S_CANNOT_DOVERB_NOW);
+    EXPECT_EQ(automation.activations, 0);
+    EXPECT_EQ(ole_->DoVerb(OLEIVERB_SHOW, nullptr, nullptr, 0, nullptr, nullptr), S_OK);
+    EXPECT_EQ(automation.activations, 1);
+    automation.ReleaseKept();
 
     // Loading it again makes it whole: the message may come once more.
     ComPtr<IStorage> fresh = NewMemoryStorage();
