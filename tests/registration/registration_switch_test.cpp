@@ -1,0 +1,429 @@
+// The four registration switches, run as processes of the real server: what
+// they write and remove, their exit codes, and what the platform then reads
+// from those entries.
+
+#include <gtest/gtest.h>
+
+#include <windows.h>
+#include <ole2.h>
+#include <oleauto.h>
+
+#include <string>
+#include <vector>
+
+#include <wrl/client.h>
+
+#include "registry_reader.h"
+#include "server/class_ids.h"
+#include "support/test_support.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace registry_reader;
+using namespace testing_support;
+
+namespace {
+
+constexpr const wchar_t* kServerImage = L"QuillmorphOLE.exe";
+constexpr const wchar_t* kAutomationClass = L"CLSID\\{7A3E51C0-4B2D-4E8F-9C61-2D5B8F0A13E7}";
+constexpr const wchar_t* kEmbeddedClass = L"CLSID\\{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}";
+constexpr const wchar_t* kLibId = L"{9B6C2E14-F3A7-4D58-B1E0-6A4C8D2F7E95}";
+constexpr const wchar_t* kTypeLibKey = L"TypeLib\\{9B6C2E14-F3A7-4D58-B1E0-6A4C8D2F7E95}";
+const wchar_t* const kProgIds[] = {
+    L"QUILLMORPHOLE.QuillmorphOLE.1",
+    L"QUILLMORPHOLE.QuillmorphOLE",
+    L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1",
+    L"QUILLMORPHOLE.QuillmorphEmbeddedObject",
+};
+
+// Where the per-user forms write.
+constexpr const wchar_t* kUserClasses = L"Software\\Classes";
+
+std::wstring Under(const wchar_t* base, const std::wstring& path)
+{
+    return *base ? std::wstring(base) + L"\\" + path : path;
+}
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+// A copy of the built server at another path, removed again at the end.
+class ServerCopy
+{
+public:
+    ServerCopy(const std::wstring& folder) : folder_(folder), exe_(folder + L"\\QuillmorphOLE.exe")
+    {
+        ::CreateDirectoryW(folder_.c_str(), nullptr);
+        copied_ = ::CopyFileW(ServerExePath().c_str(), exe_.c_str(), FALSE) != FALSE;
+    }
+    ServerCopy(const ServerCopy&) = delete;
+    ServerCopy& operator=(const ServerCopy&) = delete;
+    ~ServerCopy()
+    {
+        WaitForNoProcess(kServerImage, 10000);
+        ::DeleteFileW(exe_.c_str());
+        ::DeleteFileW(TypeLibraryFile().c_str());
+        ::RemoveDirectoryW(folder_.c_str());
+    }
+    bool copied() const { return copied_; }
+    const std::wstring& exe() const { return exe_; }
+    std::wstring TypeLibraryFile() const { return folder_ + L"\\QuillmorphOLE.tlb"; }
+
+private:
+    std::wstring folder_;
+    std::wstring exe_;
+    bool copied_ = false;
+};
+
+// The type library resource of the built server, as bytes.
+std::vector<BYTE> TypeLibraryBytes()
+{
+    std::vector<BYTE> bytes;
+    UniqueModule module(::LoadLibraryExW(ServerExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+    if (!module)
+        return bytes;
+    HRSRC resource = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), L"TYPELIB");
+    HGLOBAL loaded = resource ? ::LoadResource(module.get(), resource) : nullptr;
+    const BYTE* data = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
+    if (data)
+        bytes.assign(data, data + ::SizeofResource(module.get(), resource));
+    return bytes;
+}
+
+// Leaves the executable at path with its two class scripts as its only
+// resources. (Wine's resource update does not delete single entries, so the
+// scripts are put back into an emptied table.)
+bool StripToRegistryScripts(const std::wstring& path)
+{
+    std::vector<BYTE> scripts[2];
+    const WORD ids[2] = {104, 105};
+    {
+        UniqueModule original(::LoadLibraryExW(ServerExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        if (!original)
+            return false;
+        for (int i = 0; i < 2; ++i) {
+            HRSRC resource = ::FindResourceW(original.get(), MAKEINTRESOURCEW(ids[i]), L"REGISTRY");
+            HGLOBAL loaded = resource ? ::LoadResource(original.get(), resource) : nullptr;
+            const BYTE* data = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
+            if (!data)
+                return false;
+            scripts[i].assign(data, data + ::SizeofResource(original.get(), resource));
+        }
+    }
+    HANDLE update = ::BeginUpdateResourceW(path.c_str(), TRUE);
+    if (!update)
+        return false;
+    bool added = true;
+    for (int i = 0; i < 2; ++i)
+        added = added && ::UpdateResourceW(update, L"REGISTRY", MAKEINTRESOURCEW(ids[i]),
+                                           MAKELANGID(LANG_ENGLISH, SUBLANG_ENGLISH_US), scripts[i].data(),
+                                           static_cast<DWORD>(scripts[i].size()));
+    return ::EndUpdateResourceW(update, !added) && added;
+}
+
+class RegistrationSwitches : public ::testing::Test
+{
+protected:
+    // Whatever a test did, the prefix ends with the built server registered, as
+    // the other test programs expect to find it.
+    static void TearDownTestSuite() { EXPECT_EQ(RegisterServer(ServerExePath()), 0u); }
+
+    void SetUp() override { ASSERT_TRUE(SUCCEEDED(apartment_.status())); }
+
+    // Every entry that the two class scripts write, under base ("" for
+    // HKEY_CLASSES_ROOT), for a server at exe.
+    static void ExpectClassEntries(HKEY root, const wchar_t* base, const std::wstring& exe)
+    {
+        SCOPED_TRACE(Narrow(Under(base, L"")));
+        const std::wstring automation = Under(base, kAutomationClass);
+        const std::wstring embedded = Under(base, kEmbeddedClass);
+
+        // ProgIDs.
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE.1")), L"Quillmorph OLE Class");
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE.1\\CLSID")),
+                  L"{7A3E51C0-4B2D-4E8F-9C61-2D5B8F0A13E7}");
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE")), L"QuillmorphOLE Class");
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE\\CLSID")),
+                  L"{7A3E51C0-4B2D-4E8F-9C61-2D5B8F0A13E7}");
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE\\CurVer")),
+                  L"QUILLMORPHOLE.QuillmorphOLE.1");
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1")),
+                  L"Quillmorph OLE");
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1\\CLSID")),
+                  L"{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}");
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject")),
+                  L"Quillmorph OLE");
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject\\CLSID")),
+                  L"{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}");
+        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject\\CurVer")),
+                  L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1");
+
+        // The automation class: started by its quoted path.
+        EXPECT_EQ(ReadString(root, automation), L"Quillmorph OLE Class");
+        EXPECT_EQ(SubkeyNames(root, automation),
+                  (std::set<std::wstring>{L"ProgID", L"VersionIndependentProgID", L"Programmable",
+                                          L"LocalServer32", L"TypeLib"}));
+        EXPECT_EQ(ReadString(root, automation + L"\\ProgID"), L"QUILLMORPHOLE.QuillmorphOLE.1");
+        EXPECT_EQ(ReadString(root, automation + L"\\VersionIndependentProgID"),
+                  L"QUILLMORPHOLE.QuillmorphOLE");
+        EXPECT_EQ(ValueNames(root, automation + L"\\Programmable"), std::set<std::wstring>{});
+        EXPECT_EQ(ReadString(root, automation + L"\\LocalServer32"), L"\"" + exe + L"\"");
+        EXPECT_EQ(ReadString(root, automation + L"\\LocalServer32", L"ThreadingModel"), L"both");
+        EXPECT_EQ(ReadString(root, automation + L"\\TypeLib"), kLibId);
+
+        // The embedded class: its bare path, the default handler, verbs, user
+        // types, status and the Insertable marker. The blank after the class
+        // name's closing quote in the script is not part of the name.
+        EXPECT_EQ(ReadString(root, embedded), L"Quillmorph OLE");
+        EXPECT_EQ(SubkeyNames(root, embedded),
+                  (std::set<std::wstring>{L"ProgID", L"VersionIndependentProgID", L"Programmable",
+                                          L"LocalServer", L"LocalServer32", L"TypeLib", L"InProcHandler32",
+                                          L"verb", L"AuxUserType", L"MiscStatus", L"Insertable"}));
+        EXPECT_EQ(ReadString(root, embedded + L"\\ProgID"), L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1");
+        EXPECT_EQ(ReadString(root, embedded + L"\\VersionIndependentProgID"),
+                  L"QUILLMORPHOLE.QuillmorphEmbeddedObject");
+        EXPECT_EQ(ReadString(root, embedded + L"\\LocalServer"), exe);
+        EXPECT_EQ(ReadString(root, embedded + L"\\LocalServer32"), exe);
+        EXPECT_EQ(ReadString(root, embedded + L"\\LocalServer32", L"ThreadingModel"), L"both");
+        EXPECT_EQ(ReadString(root, embedded + L"\\TypeLib"), kLibId);
+        EXPECT_EQ(ReadString(root, embedded + L"\\InProcHandler32"), L"Ole32.dll");
+        EXPECT_EQ(SubkeyNames(root, embedded + L"\\verb"),
+                  (std::set<std::wstring>{L"-3", L"-2", L"-1", L"0"}));
+        EXPECT_EQ(ReadString(root, embedded + L"\\verb\\-3"), L"Hide,0,1");
+        EXPECT_EQ(ReadString(root, embedded + L"\\verb\\-2"), L"Open,0,0");
+        EXPECT_EQ(ReadString(root, embedded + L"\\verb\\-1"), L"Show,0,0");
+        EXPECT_EQ(ReadString(root, embedded + L"\\verb\\0"), L"&Edit,0,0");
+        EXPECT_EQ(ReadString(root, embedded + L"\\AuxUserType\\2"), L"Quillmorph OLE");
+        EXPECT_EQ(ReadString(root, embedded + L"\\AuxUserType\\3"), L"Quillmorph OLE Server");
+        EXPECT_EQ(ReadString(root, embedded + L"\\MiscStatus"), L"0");
+        EXPECT_TRUE(KeyExists(root, embedded + L"\\Insertable"));
+        EXPECT_EQ(SubkeyNames(root, embedded + L"\\Insertable"), std::set<std::wstring>{});
+    }
+
+    static void ExpectNoClassEntries(HKEY root, const wchar_t* base)
+    {
+        SCOPED_TRACE(Narrow(Under(base, L"")));
+        EXPECT_FALSE(KeyExists(root, Under(base, kAutomationClass)));
+        EXPECT_FALSE(KeyExists(root, Under(base, kEmbeddedClass)));
+        for (const wchar_t* progId : kProgIds)
+            EXPECT_FALSE(KeyExists(root, Under(base, progId))) << Narrow(progId);
+    }
+
+    static std::map<std::wstring, std::wstring> ClassesSnapshot()
+    {
+        std::map<std::wstring, std::wstring> tree;
+        DumpTree(HKEY_CLASSES_ROOT, kAutomationClass, &tree);
+        DumpTree(HKEY_CLASSES_ROOT, kEmbeddedClass, &tree);
+        for (const wchar_t* progId : kProgIds)
+            DumpTree(HKEY_CLASSES_ROOT, progId, &tree);
+        DumpTree(HKEY_CLASSES_ROOT, kTypeLibKey, &tree);
+        return tree;
+    }
+
+    Apartment apartment_;
+};
+
+TEST_F(RegistrationSwitches, EachSwitchEndsTheProcessAtOnceWithItsStatus)
+{
+    for (const wchar_t* arguments :
+         {L"/RegServer", L"-unregserver", L"/RegServerPerUser", L"-UNREGSERVERPERUSER"}) {
+        DWORD elapsed = 0;
+        DWORD code = RunProcess(ServerExePath(), arguments, 30000, &elapsed);
+        EXPECT_EQ(code, 0u) << Narrow(arguments);
+        EXPECT_LT(elapsed, 10000u) << "a switch never waits for clients";
+    }
+    EXPECT_TRUE(FindProcesses(kServerImage).empty());
+}
+
+TEST_F(RegistrationSwitches, RegServerWritesEveryEntryOfBothClasses)
+{
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+    ExpectClassEntries(HKEY_CLASSES_ROOT, L"", ServerExePath());
+}
+
+TEST_F(RegistrationSwitches, RegServerRegistersTheTypeLibraryForLateBinding)
+{
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kTypeLibKey) + L"\\1.0\\0\\win32"), ServerExePath());
+
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(::LoadRegTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, library.GetAddressOf()), S_OK);
+    ComPtr<ITypeInfo> info;
+    ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IQuillmorphOLE, info.GetAddressOf()), S_OK);
+
+    // Late bound, through the running server: names resolve from the
+    // registered library and the interface is marshalled with it.
+    ComPtr<IDispatch> automation;
+    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
+                                 reinterpret_cast<void**>(automation.GetAddressOf())),
+              S_OK);
+    OLECHAR name[] = L"CloseAll";
+    LPOLESTR names[] = {name};
+    DISPID dispid = DISPID_UNKNOWN;
+    EXPECT_EQ(automation->GetIDsOfNames(IID_NULL, names, 1, LOCALE_USER_DEFAULT, &dispid), S_OK);
+    EXPECT_NE(dispid, DISPID_UNKNOWN);
+    ComPtr<IQuillmorphOLE> early;
+    EXPECT_EQ(automation.As(&early), S_OK);
+    automation.Reset();
+    early.Reset();
+    EXPECT_TRUE(WaitForNoProcess(kServerImage, 10000));
+}
+
+TEST_F(RegistrationSwitches, ThePlatformReadsTheEmbeddedClassFromTheEntries)
+{
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+
+    struct
+    {
+        DWORD form;
+        const wchar_t* expected;
+    } userTypes[] = {{USERCLASSTYPE_FULL, L"Quillmorph OLE"},
+                     {USERCLASSTYPE_SHORT, L"Quillmorph OLE"},
+                     {USERCLASSTYPE_APPNAME, L"Quillmorph OLE Server"}};
+    for (const auto& userType : userTypes) {
+        LPOLESTR text = nullptr;
+        EXPECT_EQ(::OleRegGetUserType(CLSID_QuillmorphEmbeddedObject, userType.form, &text), S_OK);
+        UniqueTaskMemory owner(text);
+        ASSERT_NE(text, nullptr);
+        EXPECT_STREQ(text, userType.expected) << "form " << userType.form;
+    }
+
+    ComPtr<IEnumOLEVERB> verbs;
+    ASSERT_EQ(::OleRegEnumVerbs(CLSID_QuillmorphEmbeddedObject, verbs.GetAddressOf()), S_OK);
+    std::map<LONG, std::wstring> found;
+    OLEVERB verb;
+    while (verbs->Next(1, &verb, nullptr) == S_OK) {
+        found[verb.lVerb] = std::wstring(verb.lpszVerbName) + L"," + std::to_wstring(verb.fuFlags) + L"," +
+                            std::to_wstring(verb.grfAttribs);
+        ::CoTaskMemFree(verb.lpszVerbName);
+    }
+    EXPECT_EQ(found, (std::map<LONG, std::wstring>{
+                         {-3, L"Hide,0,1"}, {-2, L"Open,0,0"}, {-1, L"Show,0,0"}, {0, L"&Edit,0,0"}}));
+
+    DWORD status = 0xFFFFFFFF;
+    EXPECT_EQ(::OleRegGetMiscStatus(CLSID_QuillmorphEmbeddedObject, DVASPECT_CONTENT, &status), S_OK);
+    EXPECT_EQ(status, 0u);
+}
+
+TEST_F(RegistrationSwitches, RegisteringTwiceGivesTheSameContents)
+{
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+    std::map<std::wstring, std::wstring> once = ClassesSnapshot();
+    ASSERT_FALSE(once.empty());
+    // A key left by an older version under a class key goes: the class keys are
+    // written afresh.
+    UniqueHKey stale;
+    {
+        HKEY raw = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, (std::wstring(kEmbeddedClass) + L"\\Stale").c_str(), 0,
+                                    nullptr, 0, KEY_WRITE, nullptr, &raw, nullptr),
+                  ERROR_SUCCESS);
+        stale.reset(raw);
+    }
+    stale.reset();
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+    EXPECT_EQ(ClassesSnapshot(), once);
+}
+
+TEST_F(RegistrationSwitches, UnregServerRemovesClassesProgIdsAndTypeLibraryAndKeepsClsid)
+{
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+    ASSERT_EQ(UnregisterServer(ServerExePath()), 0u);
+    ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"");
+    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kTypeLibKey) + L"\\1.0"));
+    ComPtr<ITypeLib> library;
+    EXPECT_NE(::LoadRegTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, library.GetAddressOf()), S_OK);
+}
+
+TEST_F(RegistrationSwitches, UnregServerOnAnUnregisteredMachineEndsWithTheTypeLibraryStepsStatus)
+{
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+    ASSERT_EQ(UnregisterServer(ServerExePath()), 0u);
+    // Absent keys are no error; the type-library step then answers what the
+    // platform answers for a library that is not registered.
+    DWORD code = UnregisterServer(ServerExePath());
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(::LoadTypeLib(ServerExePath().c_str(), library.GetAddressOf()), S_OK);
+    HRESULT expected = ::UnRegisterTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
+    EXPECT_EQ(code, static_cast<DWORD>(expected));
+    EXPECT_TRUE(FAILED(expected));
+    ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"");
+}
+
+TEST_F(RegistrationSwitches, PerUserFormsWriteAndRemoveUnderTheUsersClassesOnly)
+{
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+    ASSERT_EQ(UnregisterServer(ServerExePath()), 0u);
+    ASSERT_EQ(RegisterServer(ServerExePath(), true), 0u);
+    ExpectClassEntries(HKEY_CURRENT_USER, kUserClasses, ServerExePath());
+    ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"");
+    // Wine's per-user type-library registration writes machine-wide; on Windows
+    // it writes under the user's classes. Either way the library loads.
+    ComPtr<ITypeLib> library;
+    EXPECT_EQ(::LoadRegTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, library.GetAddressOf()), S_OK);
+    library.Reset();
+
+    ASSERT_EQ(UnregisterServer(ServerExePath(), true), 0u);
+    ExpectNoClassEntries(HKEY_CURRENT_USER, kUserClasses);
+    // CLSID is never removed, so the user's Classes key keeps it and stays.
+    EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID"));
+    EXPECT_NE(::LoadRegTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, library.GetAddressOf()), S_OK);
+}
+
+TEST_F(RegistrationSwitches, PathsWithBlanksAndSingleQuotesAreWrittenWhole)
+{
+    for (const wchar_t* folder : {L"C:\\Program Files\\Quillmorph Switch Test", L"C:\\Quill'morph"}) {
+        SCOPED_TRACE(Narrow(folder));
+        ServerCopy copy(folder);
+        ASSERT_TRUE(copy.copied());
+        ASSERT_EQ(RegisterServer(copy.exe()), 0u);
+        ExpectClassEntries(HKEY_CLASSES_ROOT, L"", copy.exe());
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kTypeLibKey) + L"\\1.0\\0\\win32"), copy.exe());
+        ASSERT_EQ(UnregisterServer(copy.exe()), 0u);
+        ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"");
+    }
+}
+
+TEST_F(RegistrationSwitches, WithoutItsTypeLibraryResourceTheServerRegistersTheFileBesideIt)
+{
+    ServerCopy copy(L"C:\\Quillmorph Without Library");
+    ASSERT_TRUE(copy.copied());
+    ASSERT_TRUE(StripToRegistryScripts(copy.exe()));
+    {
+        UniqueModule module(::LoadLibraryExW(copy.exe().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
+        ASSERT_TRUE(module);
+        EXPECT_EQ(::FindResourceW(module.get(), MAKEINTRESOURCEW(1), L"TYPELIB"), nullptr);
+        EXPECT_NE(::FindResourceW(module.get(), MAKEINTRESOURCEW(104), L"REGISTRY"), nullptr);
+    }
+
+    // Neither resource nor file: the classes are registered, then the switch
+    // fails with what loading the file gave.
+    ComPtr<ITypeLib> none;
+    HRESULT loadFailure = ::LoadTypeLib(copy.TypeLibraryFile().c_str(), none.GetAddressOf());
+    ASSERT_TRUE(FAILED(loadFailure));
+    EXPECT_EQ(RegisterServer(copy.exe()), static_cast<DWORD>(loadFailure));
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kEmbeddedClass) + L"\\LocalServer32"), copy.exe());
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kAutomationClass) + L"\\LocalServer32"),
+              L"\"" + copy.exe() + L"\"");
+
+    // With the library as a file beside the executable, that file is registered.
+    std::vector<BYTE> bytes = TypeLibraryBytes();
+    ASSERT_FALSE(bytes.empty());
+    {
+        UniqueKernelHandle file =
+            AdoptFileHandle(::CreateFileW(copy.TypeLibraryFile().c_str(), GENERIC_WRITE, 0, nullptr,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        ASSERT_TRUE(file);
+        DWORD written = 0;
+        ASSERT_TRUE(
+            ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr));
+    }
+    EXPECT_EQ(RegisterServer(copy.exe()), 0u);
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kTypeLibKey) + L"\\1.0\\0\\win32"),
+              copy.TypeLibraryFile());
+    EXPECT_EQ(UnregisterServer(copy.exe()), 0u);
+}
+
+} // namespace
