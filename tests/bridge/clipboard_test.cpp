@@ -1,0 +1,304 @@
+// The clipboard round trip in-process, with the real embedded drawing: the bytes
+// TripForward makes, read back through the platform's storage and into a fresh
+// drawing; TripBack against what another program leaves on the clipboard. The
+// bytes of one TripForward are also written out for an independent reader.
+
+#include <gtest/gtest.h>
+
+#include <shlobj.h>
+
+#include <wrl/client.h>
+
+#include "bridge/dispinterface.h"
+#include "embedded/embedded_object.h"
+#include "support/test_support.h"
+#include "tests/bridge/bridge_test_util.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace bridge_test;
+
+namespace {
+
+const wchar_t kUserType[] = L"Quillmorph Embedded Object";
+
+ComPtr<IStorage> StorageOver(const Bytes& bytes)
+{
+    UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE, bytes.size()));
+    {
+        GlobalLockGuard lock(block.get());
+        std::memcpy(lock.get(), bytes.data(), bytes.size());
+    }
+    ComPtr<ILockBytes> lockBytes;
+    EXPECT_EQ(::CreateILockBytesOnHGlobal(block.release(), TRUE, &lockBytes), S_OK);
+    ComPtr<IStorage> storage;
+    EXPECT_EQ(::StgOpenStorageOnILockBytes(lockBytes.Get(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                           nullptr, 0, &storage),
+              S_OK);
+    return storage;
+}
+
+Bytes StreamBytes(IStorage* storage, const wchar_t* name)
+{
+    ComPtr<IStream> stream;
+    if (FAILED(storage->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
+        return Bytes{'m', 'i', 's', 's', 'i', 'n', 'g'};
+    STATSTG stat = {};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    Bytes bytes(stat.cbSize.LowPart);
+    ULONG read = 0;
+    if (!bytes.empty())
+        stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+    bytes.resize(read);
+    return bytes;
+}
+
+// A storage holding one drawing as another program would put it on the clipboard.
+ComPtr<IStorage> DrawingStorage(const CLSID& clsid, const Bytes& native)
+{
+    ComPtr<ILockBytes> lockBytes;
+    ::CreateILockBytesOnHGlobal(nullptr, TRUE, &lockBytes);
+    ComPtr<IStorage> storage;
+    ::StgCreateDocfileOnILockBytes(lockBytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                   &storage);
+    ::WriteClassStg(storage.Get(), clsid);
+    ComPtr<IStream> stream;
+    storage->CreateStream(L"ZRN", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream);
+    ULONG written = 0;
+    if (!native.empty())
+        stream->Write(native.data(), static_cast<ULONG>(native.size()), &written);
+    return storage;
+}
+
+// What another program leaves on the clipboard: drawings under the storage
+// formats it names, and plain text.
+class ClipboardOffer : public IDataObject
+{
+public:
+    struct Entry
+    {
+        CLIPFORMAT format;
+        ComPtr<IStorage> storage; // null: text
+    };
+    std::vector<Entry> entries;
+
+    virtual ~ClipboardOffer() = default;
+
+    void OfferDrawing(const char* formatName, const CLSID& clsid, const Bytes& native)
+    {
+        entries.push_back(
+            {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(formatName)), DrawingStorage(clsid, native)});
+    }
+
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IDataObject)
+            return E_NOINTERFACE;
+        *ppv = static_cast<IDataObject*>(this);
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override
+    {
+        ULONG count = --refs_;
+        if (count == 0)
+            delete this;
+        return count;
+    }
+    STDMETHOD(GetData)(FORMATETC* format, STGMEDIUM* medium) override
+    {
+        const Entry* entry = Find(format);
+        if (!entry)
+            return DV_E_FORMATETC;
+        if (!entry->storage) {
+            medium->tymed = TYMED_HGLOBAL;
+            medium->hGlobal = ::GlobalAlloc(GMEM_MOVEABLE, 8);
+            std::memcpy(::GlobalLock(medium->hGlobal), L"tex", 8);
+            ::GlobalUnlock(medium->hGlobal);
+        } else {
+            medium->tymed = TYMED_ISTORAGE;
+            medium->pstg = entry->storage.Get();
+            medium->pstg->AddRef();
+        }
+        medium->pUnkForRelease = nullptr;
+        return S_OK;
+    }
+    STDMETHOD(GetDataHere)(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHOD(QueryGetData)(FORMATETC* format) override { return Find(format) ? S_OK : DV_E_FORMATETC; }
+    STDMETHOD(GetCanonicalFormatEtc)(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHOD(SetData)(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHOD(EnumFormatEtc)(DWORD direction, IEnumFORMATETC** out) override
+    {
+        if (direction != DATADIR_GET)
+            return E_NOTIMPL;
+        std::vector<FORMATETC> formats;
+        for (const auto& entry : entries)
+            formats.push_back({entry.format, nullptr, DVASPECT_CONTENT, -1,
+                               static_cast<DWORD>(entry.storage ? TYMED_ISTORAGE : TYMED_HGLOBAL)});
+        return ::SHCreateStdEnumFmtEtc(static_cast<UINT>(formats.size()), formats.data(), out);
+    }
+    STDMETHOD(DAdvise)(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHOD(DUnadvise)(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHOD(EnumDAdvise)(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
+
+private:
+    const Entry* Find(const FORMATETC* format) const
+    {
+        for (const auto& entry : entries) {
+            const DWORD tymed = entry.storage ? TYMED_ISTORAGE : TYMED_HGLOBAL;
+            if (entry.format == format->cfFormat && (format->tymed & tymed))
+                return &entry;
+        }
+        return nullptr;
+    }
+    ULONG refs_ = 0;
+};
+
+class ClipboardRoundTrip : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr)));
+        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
+                                                       reinterpret_cast<void**>(bridge_.GetAddressOf())),
+                  S_OK);
+    }
+    void TearDown() override
+    {
+        ::OleSetClipboard(nullptr);
+        bridge_.Reset();
+        ::OleUninitialize();
+    }
+
+    Bytes TripForward(const Bytes& native, const Bytes& picture)
+    {
+        VariantGuard a, b, c;
+        MakeByteArray(native, a.get());
+        MakeByteArray(picture, b.get());
+        EXPECT_EQ(bridge_->TripForward(*a.get(), *b.get(), c.get()), S_OK);
+        EXPECT_EQ(c->vt, VT_ARRAY | VT_UI1);
+        return BytesOf(*c.get());
+    }
+
+    // TripBack's answer with the offer on the clipboard; "untouched" when it left d alone.
+    Bytes TripBackWith(ClipboardOffer* offer, bool* touched)
+    {
+        ComPtr<IDataObject> keep(offer);
+        EXPECT_EQ(::OleSetClipboard(offer), S_OK);
+        testing_support::PumpMessagesFor(100);
+        VariantGuard d;
+        EXPECT_EQ(bridge_->TripBack(d.get()), S_OK);
+        *touched = d->vt != VT_EMPTY;
+        ::OleSetClipboard(nullptr);
+        return BytesOf(*d.get());
+    }
+
+    ComPtr<IQuillmorphOLE> bridge_;
+};
+
+TEST_F(ClipboardRoundTrip, TripForwardMakesADrawingThePlatformAndAFreshObjectReadBack)
+{
+    const Bytes native = PatternBytes(123457, 11);
+    const Bytes picture = PictureBits(4);
+    const Bytes bytes = TripForward(native, picture);
+    ComPtr<IStorage> storage = StorageOver(bytes);
+    ASSERT_TRUE(storage);
+
+    CLSID clsid = CLSID_NULL;
+    EXPECT_EQ(::ReadClassStg(storage.Get(), &clsid), S_OK);
+    EXPECT_EQ(clsid, CLSID_QuillmorphEmbeddedObject);
+    EXPECT_EQ(StreamBytes(storage.Get(), L"ZRN"), native);
+    EXPECT_EQ(StreamBytes(storage.Get(), L"EMF"), picture);
+    CLIPFORMAT format = 0xFFFF;
+    LPOLESTR userType = nullptr;
+    EXPECT_EQ(::ReadFmtUserTypeStg(storage.Get(), &format, &userType), S_OK);
+    ASSERT_NE(userType, nullptr);
+    EXPECT_STREQ(userType, kUserType);
+    ::CoTaskMemFree(userType);
+    // The record names the enhanced-metafile format; this platform keeps a
+    // predefined format as an empty name, which reads back as 0.
+    EXPECT_TRUE(format == CF_ENHMETAFILE || format == 0) << format;
+
+    ComPtr<IPersistStorage> drawing;
+    ASSERT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IPersistStorage,
+                                                    reinterpret_cast<void**>(drawing.GetAddressOf())),
+              S_OK);
+    ASSERT_EQ(drawing->Load(storage.Get()), S_OK);
+    ComPtr<IDataObject> data;
+    ASSERT_EQ(drawing.As(&data), S_OK);
+    FORMATETC request = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
+                             "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
+                         nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    StgMediumGuard medium;
+    ASSERT_EQ(data->GetData(&request, medium.put()), S_OK);
+    const SIZE_T size = ::GlobalSize(medium->hGlobal);
+    GlobalLockGuard lock(medium->hGlobal);
+    EXPECT_EQ(Bytes(lock.bytes(), lock.bytes() + size), native);
+
+    // For the independent reader run after this program.
+    const std::string build = QUILLMORPH_BUILD_DIR_UNIX;
+    const std::wstring base = L"Z:" + std::wstring(build.begin(), build.end()) + L"/bridge-trip-forward";
+    EXPECT_TRUE(WriteFileBytes(base + L".bin", bytes));
+    EXPECT_TRUE(WriteFileBytes(base + L".zrn", native));
+    EXPECT_TRUE(WriteFileBytes(base + L".emf", picture));
+}
+
+TEST_F(ClipboardRoundTrip, EmptyOrUnreadableInputsGiveEmptyStreams)
+{
+    ComPtr<IStorage> storage = StorageOver(TripForward(Bytes{}, Bytes{'n', 'o', 't', ' ', 'E', 'M', 'F'}));
+    ASSERT_TRUE(storage);
+    EXPECT_TRUE(StreamBytes(storage.Get(), L"ZRN").empty());
+    EXPECT_TRUE(StreamBytes(storage.Get(), L"EMF").empty());
+    storage = StorageOver(TripForward(Bytes{42}, Bytes{}));
+    ASSERT_TRUE(storage);
+    EXPECT_EQ(StreamBytes(storage.Get(), L"ZRN"), Bytes{42});
+}
+
+TEST_F(ClipboardRoundTrip, TripBackReadsTheNativeDocumentOfOurDrawingOnly)
+{
+    bool touched = false;
+    const Bytes native = PatternBytes(4000, 5);
+
+    auto* embedded = new ClipboardOffer;
+    embedded->OfferDrawing("Embedded Object", CLSID_QuillmorphEmbeddedObject, native);
+    EXPECT_EQ(TripBackWith(embedded, &touched), native);
+    EXPECT_TRUE(touched);
+
+    auto* source = new ClipboardOffer;
+    source->OfferDrawing("Embed Source", CLSID_QuillmorphEmbeddedObject, Bytes{3, 2, 1});
+    EXPECT_EQ(TripBackWith(source, &touched), (Bytes{3, 2, 1}));
+
+    auto* both = new ClipboardOffer;
+    both->OfferDrawing("Embed Source", CLSID_QuillmorphEmbeddedObject, Bytes{1});
+    both->OfferDrawing("Embedded Object", CLSID_QuillmorphEmbeddedObject, Bytes{2});
+    EXPECT_EQ(TripBackWith(both, &touched), Bytes{2}) << "\"Embedded Object\" comes first";
+
+    auto* empty = new ClipboardOffer;
+    empty->OfferDrawing("Embed Source", CLSID_QuillmorphEmbeddedObject, Bytes{});
+    EXPECT_TRUE(TripBackWith(empty, &touched).empty());
+    EXPECT_TRUE(touched) << "an empty document is still a result";
+
+    auto* foreign = new ClipboardOffer;
+    foreign->OfferDrawing("Embedded Object", CLSID_QuillmorphOLE, native);
+    TripBackWith(foreign, &touched);
+    EXPECT_FALSE(touched) << "another class's object";
+
+    auto* text = new ClipboardOffer;
+    text->entries.push_back({CF_UNICODETEXT, nullptr});
+    TripBackWith(text, &touched);
+    EXPECT_FALSE(touched) << "text only";
+}
+
+TEST_F(ClipboardRoundTrip, OutPointersMustBeGiven)
+{
+    VariantGuard a;
+    MakeByteArray(Bytes{1}, a.get());
+    EXPECT_EQ(bridge_->TripForward(*a.get(), *a.get(), nullptr), E_POINTER);
+    EXPECT_EQ(bridge_->TripBack(nullptr), E_POINTER);
+}
+
+} // namespace
