@@ -174,12 +174,15 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
     STARTUPINFOA startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    // The editor's own lifetime is its own: a start that fails leaves the edit
-    // open until Close or CloseAll, like an editor that never calls back.
-    if (::CreateProcessA(editor.c_str(), &commandLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
-                         nullptr, working.c_str(), &startup, &process)) {
-        UniqueKernelHandle processHandle(process.hProcess);
-        UniqueKernelHandle threadHandle(process.hThread);
+    if (!::CreateProcessA(editor.c_str(), &commandLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+                          nullptr, working.c_str(), &startup, &process)) {
+        // Nobody will ever quote this key: an entry left behind would keep the
+        // drawing, and with it the whole server, alive for good.
+        hr = LastErrorResult();
+        s_openObjects.Take(key);
+        return hr;
     }
+    UniqueKernelHandle processHandle(process.hProcess);
+    UniqueKernelHandle threadHandle(process.hThread);
     return S_OK;
 }

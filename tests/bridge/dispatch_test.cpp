@@ -10,6 +10,7 @@
 #include "bridge/open_edits.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
+#include "tests/bridge/installed_main.h"
 #include "tests/bridge/recording_drawing.h"
 
 using Microsoft::WRL::ComPtr;
@@ -258,3 +259,5 @@ TEST_F(LateBinding, TripForwardThroughInvokeReturnsACompoundFile)
 }
 
 } // namespace
+
+QUILLMORPH_BRIDGE_INSTALLED_MAIN

@@ -11,6 +11,7 @@
 #include "bridge/open_edits.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
+#include "tests/bridge/installed_main.h"
 #include "tests/bridge/recording_drawing.h"
 
 using Microsoft::WRL::ComPtr;
@@ -145,6 +146,22 @@ TEST_F(OpenEdits, ActivateFilesNothingWhenTheDocumentOrItsFileCannotBeHad)
     EXPECT_TRUE(s_openObjects.empty());
     EXPECT_EQ(drawing->References(), before);
     EXPECT_TRUE(ListFiles(temp_, L"*.ZRN").empty());
+}
+
+TEST_F(OpenEdits, ActivateEndsTheEditAgainWhenTheEditorCannotBeStarted)
+{
+    char self[MAX_PATH] = {};
+    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
+    const std::string editor = MakeEditorPath(self);
+    const std::string away = editor + ".away";
+    ASSERT_TRUE(::MoveFileA(editor.c_str(), away.c_str()));
+    auto drawing = NewDrawing(L"no editor");
+    const ULONG before = drawing->References();
+    const HRESULT hr = bridge_->Activate(UnknownArg(static_cast<IDataObject*>(drawing.Get())));
+    ::MoveFileA(away.c_str(), editor.c_str());
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(s_openObjects.empty());
+    EXPECT_EQ(drawing->References(), before);
 }
 
 TEST_F(OpenEdits, ActivateIgnoresArgumentsThatCarryNoDataObject)
@@ -354,14 +371,4 @@ TEST(EditorLaunch, TheCommandLineQuotesBothPathsAndEndsWithTheKey)
 
 } // namespace
 
-// Activate in this program starts the program itself as the "editor" (it is no
-// server under a resources folder); such a start must do nothing.
-int main(int argc, char** argv)
-{
-    for (int i = 1; i < argc; ++i) {
-        if (std::string(argv[i]) == "-ole")
-            return 0;
-    }
-    ::testing::InitGoogleTest(&argc, argv);
-    return RUN_ALL_TESTS();
-}
+QUILLMORPH_BRIDGE_INSTALLED_MAIN
