@@ -1,0 +1,352 @@
+// The road of one edit, out of process: a container here, the server copied into
+// an installation folder with a blank in its name, and the small test drawing
+// application beside it as the editor. The container opens a drawing; the server
+// writes the document to a ".ZRN" file and starts the editor; the editor ends
+// the edit through the automation class; the container sees the change.
+
+#include <gtest/gtest.h>
+
+#include <wrl/client.h>
+
+#include <fstream>
+#include <map>
+#include <sstream>
+
+#include "server/class_ids.h"
+#include "support/test_support.h"
+#include "tests/bridge/bridge_test_util.h"
+
+using Microsoft::WRL::ComPtr;
+using namespace bridge_test;
+using namespace testing_support;
+
+namespace {
+
+const wchar_t kServerImage[] = L"QuillmorphOLE.exe";
+const wchar_t kInstall[] = L"C:\\Program Files\\Quillmorph Bridge Test";
+const wchar_t kPlanted[] = L"C:\\Program.exe";
+const wchar_t kDrawingStorage[] = L"Drawing1";
+
+std::string Narrow(const std::wstring& text)
+{
+    return std::string(text.begin(), text.end());
+}
+
+std::wstring BinFolder()
+{
+    const std::wstring server = ServerExePath();
+    return server.substr(0, server.find_last_of(L'\\'));
+}
+
+// The container's site for its one drawing, and its advise sink.
+class ContainerSite : public IOleClientSite, public IAdviseSink
+{
+public:
+    int dataChanges = 0;
+    int closes = 0;
+
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
+            *ppv = static_cast<IOleClientSite*>(this);
+        else if (riid == IID_IAdviseSink)
+            *ppv = static_cast<IAdviseSink*>(this);
+        else
+            return E_NOINTERFACE;
+        return S_OK;
+    }
+    // Lives as long as the test fixture.
+    STDMETHOD_(ULONG, AddRef)() override { return 2; }
+    STDMETHOD_(ULONG, Release)() override { return 1; }
+    STDMETHOD(SaveObject)() override { return S_OK; }
+    STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHOD(GetContainer)(IOleContainer** container) override
+    {
+        *container = nullptr;
+        return E_NOINTERFACE;
+    }
+    STDMETHOD(ShowObject)() override { return S_OK; }
+    STDMETHOD(OnShowWindow)(BOOL) override { return S_OK; }
+    STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
+    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override { ++dataChanges; }
+    STDMETHOD_(void, OnViewChange)(DWORD, LONG) override {}
+    STDMETHOD_(void, OnRename)(IMoniker*) override {}
+    STDMETHOD_(void, OnSave)() override {}
+    STDMETHOD_(void, OnClose)() override { ++closes; }
+};
+
+template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = NowMs() + timeoutMs;
+    while (!done()) {
+        if (NowMs() > deadline)
+            return false;
+        PumpMessagesFor(50);
+    }
+    return true;
+}
+
+Bytes ReadStreamBytes(IStorage* storage, const wchar_t* name)
+{
+    ComPtr<IStream> stream;
+    if (FAILED(storage->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
+        return Bytes{'m', 'i', 's', 's', 'i', 'n', 'g'};
+    STATSTG stat = {};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    Bytes bytes(stat.cbSize.LowPart);
+    ULONG read = 0;
+    if (!bytes.empty())
+        stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+    bytes.resize(read);
+    return bytes;
+}
+
+void WriteStreamBytes(IStorage* storage, const wchar_t* name, const Bytes& bytes)
+{
+    ComPtr<IStream> stream;
+    ASSERT_EQ(storage->CreateStream(name, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream),
+              S_OK);
+    ULONG written = 0;
+    if (!bytes.empty()) {
+        ASSERT_EQ(stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written), S_OK);
+    }
+}
+
+class EditorRoundTrip : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite()
+    {
+        ::CreateDirectoryW(kInstall, nullptr);
+        ::CreateDirectoryW((std::wstring(kInstall) + L"\\resources").c_str(), nullptr);
+        const std::wstring editor = BinFolder() + L"\\test_drawing_app.exe";
+        installed_ = ::CopyFileW(ServerExePath().c_str(), ServerPath().c_str(), FALSE) &&
+                     ::CopyFileW(editor.c_str(), EditorPath(L"Quillmorph.exe").c_str(), FALSE) &&
+                     // An unquoted editor path would start this one instead.
+                     ::CopyFileW(editor.c_str(), kPlanted, FALSE);
+        registered_ = RegisterServer(ServerPath());
+    }
+
+    static void TearDownTestSuite() { ::DeleteFileW(kPlanted); }
+
+    static std::wstring ServerPath() { return std::wstring(kInstall) + L"\\resources\\QuillmorphOLE.exe"; }
+    static std::wstring EditorPath(const wchar_t* name) { return std::wstring(kInstall) + L"\\" + name; }
+    static std::wstring InstallFile(const std::wstring& name)
+    {
+        return std::wstring(kInstall) + L"\\" + name;
+    }
+
+    void SetUp() override
+    {
+        ASSERT_TRUE(installed_);
+        ASSERT_EQ(registered_, 0u) << "the installed server registers itself";
+        ASSERT_TRUE(WaitForNoProcess(kServerImage, 15000));
+        for (const auto& name : ListFiles(kInstall, L"editor-*"))
+            ::DeleteFileW(InstallFile(name).c_str());
+        // The server inherits this temporary folder; its name has a blank too.
+        temp_ = FreshFolder(L"edit temp");
+        ::SetEnvironmentVariableW(L"TMP", temp_.c_str());
+        ::SetEnvironmentVariableW(L"TEMP", temp_.c_str());
+        document_path_ = temp_ + L"\\document.qmd";
+    }
+
+    void Act(const char* action)
+    {
+        WriteFileBytes(InstallFile(L"editor-action.txt"), Bytes(action, action + strlen(action)));
+    }
+
+    // A document holding one saved drawing.
+    void WriteDocument(const Bytes& native, const Bytes& picture)
+    {
+        ComPtr<IStorage> document;
+        ASSERT_EQ(::StgCreateDocfile(document_path_.c_str(),
+                                     STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &document),
+                  S_OK);
+        ComPtr<IStorage> drawing;
+        ASSERT_EQ(document->CreateStorage(
+                      kDrawingStorage, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &drawing),
+                  S_OK);
+        ASSERT_EQ(::WriteClassStg(drawing.Get(), CLSID_QuillmorphEmbeddedObject), S_OK);
+        WriteStreamBytes(drawing.Get(), L"EMF", picture);
+        WriteStreamBytes(drawing.Get(), L"ZRN", native);
+        ASSERT_EQ(drawing->Commit(STGC_DEFAULT), S_OK);
+        ASSERT_EQ(document->Commit(STGC_DEFAULT), S_OK);
+    }
+
+    void OpenDocument()
+    {
+        ASSERT_EQ(::StgOpenStorage(document_path_.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                   nullptr, 0, &document_),
+                  S_OK);
+        ASSERT_EQ(document_->OpenStorage(kDrawingStorage, nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                         nullptr, 0, &storage_),
+                  S_OK);
+    }
+
+    // Loads and runs the drawing, with the site's sink advised for data changes.
+    void OpenDrawing()
+    {
+        OpenDocument();
+        ASSERT_EQ(
+            ::OleLoad(storage_.Get(), IID_IOleObject, &site_, reinterpret_cast<void**>(ole_.GetAddressOf())),
+            S_OK);
+        ASSERT_EQ(::OleRun(ole_.Get()), S_OK);
+        ASSERT_EQ(ole_.As(&data_), S_OK);
+        FORMATETC any = {0, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        ASSERT_EQ(data_->DAdvise(&any, ADVF_NODATA, &site_, &connection_), S_OK);
+    }
+
+    Bytes NativeData()
+    {
+        FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
+                                "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
+                            nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        StgMediumGuard medium;
+        EXPECT_EQ(data_->GetData(&format, medium.put()), S_OK);
+        if (!medium->hGlobal)
+            return Bytes();
+        const SIZE_T size = ::GlobalSize(medium->hGlobal);
+        GlobalLockGuard lock(medium->hGlobal);
+        return lock ? Bytes(lock.bytes(), lock.bytes() + size) : Bytes();
+    }
+
+    // Saves into the document if asked, lets the drawing go and waits for the
+    // server to end: it can only end when no edit holds the drawing any more.
+    void CloseDrawing(bool save)
+    {
+        if (save) {
+            ComPtr<IPersistStorage> persist;
+            ASSERT_EQ(ole_.As(&persist), S_OK);
+            ASSERT_EQ(::OleSave(persist.Get(), storage_.Get(), TRUE), S_OK);
+            ASSERT_EQ(persist->SaveCompleted(nullptr), S_OK);
+        }
+        data_->DUnadvise(connection_);
+        data_.Reset();
+        EXPECT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
+        ole_->SetClientSite(nullptr);
+        ole_.Reset();
+        storage_.Reset();
+        if (document_)
+            document_->Commit(STGC_DEFAULT);
+        document_.Reset();
+        EXPECT_TRUE(WaitForNoProcess(kServerImage, 20000)) << "the server ends once the edit has let go";
+    }
+
+    // The editor's record of how it was started, once it has finished.
+    std::map<std::string, std::string> EditorLog(int key)
+    {
+        const std::wstring path = InstallFile(L"editor-" + std::to_wstring(key) + L".log");
+        std::map<std::string, std::string> entries;
+        if (!WaitFor([&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000))
+            return entries;
+        std::ifstream in(Narrow(path));
+        std::string line;
+        while (std::getline(in, line)) {
+            const size_t equals = line.find('=');
+            if (equals != std::string::npos)
+                entries[line.substr(0, equals)] = line.substr(equals + 1);
+        }
+        return entries;
+    }
+
+    static bool installed_;
+    static DWORD registered_;
+    Apartment apartment_;
+    ContainerSite site_;
+    std::wstring temp_;
+    std::wstring document_path_;
+    ComPtr<IStorage> document_;
+    ComPtr<IStorage> storage_;
+    ComPtr<IOleObject> ole_;
+    ComPtr<IDataObject> data_;
+    DWORD connection_ = 0;
+};
+
+bool EditorRoundTrip::installed_ = false;
+DWORD EditorRoundTrip::registered_ = 1;
+
+TEST_F(EditorRoundTrip, AnEditGoesToTheEditorAndComesBackIntoTheDocument)
+{
+    const Bytes original = PatternBytes(150000, 21);
+    WriteDocument(original, PictureBits(1));
+    Act("update");
+    OpenDrawing();
+    ASSERT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &site_, 0, nullptr, nullptr), S_OK);
+
+    auto log = EditorLog(0);
+    ASSERT_FALSE(log.empty()) << "the editor ran and called back under key 0";
+    EXPECT_EQ(log["exe"], Narrow(EditorPath(L"Quillmorph.exe"))) << "not the planted C:\\Program.exe";
+    EXPECT_EQ(log["cwd"], Narrow(kInstall));
+    EXPECT_EQ(log["argc"], "4") << log["commandline"];
+    const std::string zrn = log["argv1"];
+    EXPECT_EQ(zrn.substr(0, temp_.size()), Narrow(temp_)) << "one argument, blanks and all";
+    EXPECT_EQ(zrn.substr(zrn.size() - 4), ".ZRN");
+    EXPECT_EQ(log["argv2"], "-ole");
+    EXPECT_EQ(log["argv3"], "0");
+    EXPECT_EQ(log["result"], "0x00000000");
+    EXPECT_EQ(ReadFileBytes(InstallFile(L"editor-0.received")), original) << "the editor got the document";
+    EXPECT_EQ(ListFiles(temp_, L"OLE*.tmp").size(), 1u);
+
+    EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 2; }, 30000)) << site_.dataChanges;
+    const Bytes edited = ReadFileBytes(InstallFile(L"editor-0.native"));
+    ASSERT_GT(edited.size(), original.size());
+    EXPECT_TRUE(NativeData() == edited) << "the drawing holds the edited document";
+
+    CloseDrawing(true);
+    OpenDocument();
+    EXPECT_TRUE(ReadStreamBytes(storage_.Get(), L"ZRN") == edited);
+    EXPECT_EQ(ReadStreamBytes(storage_.Get(), L"EMF"), ReadFileBytes(InstallFile(L"editor-0.emf")));
+}
+
+TEST_F(EditorRoundTrip, CloseAndCloseAllEndEditsWithoutNewData)
+{
+    const Bytes original = PatternBytes(3000, 4);
+    WriteDocument(original, PictureBits(2));
+    OpenDrawing();
+
+    Act("close");
+    ASSERT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &site_, 0, nullptr, nullptr), S_OK);
+    auto log = EditorLog(0);
+    EXPECT_EQ(log["action"], "close");
+    EXPECT_EQ(log["result"], "0x00000000");
+    EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 1; }, 30000));
+    EXPECT_EQ(NativeData(), original);
+
+    // The close signal ended the drawing's edit, so it can be opened again: key 1.
+    Act("closeall");
+    ASSERT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &site_, 0, nullptr, nullptr), S_OK);
+    log = EditorLog(1);
+    EXPECT_EQ(log["action"], "closeall");
+    EXPECT_EQ(log["argv3"], "1");
+    EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 2; }, 30000));
+    EXPECT_EQ(NativeData(), original);
+    CloseDrawing(false);
+}
+
+TEST_F(EditorRoundTrip, TheBetaEditorIsPreferredAndAMissingEditorIsReported)
+{
+    WriteDocument(Bytes{1, 2, 3}, PictureBits(3));
+    const std::wstring beta = EditorPath(L"Quillmorph-beta.exe");
+    ASSERT_TRUE(::CopyFileW(EditorPath(L"Quillmorph.exe").c_str(), beta.c_str(), FALSE));
+    OpenDrawing();
+    Act("close");
+    ASSERT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &site_, 0, nullptr, nullptr), S_OK);
+    auto log = EditorLog(0);
+    ::DeleteFileW(beta.c_str());
+    EXPECT_EQ(log["exe"], Narrow(beta));
+    EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 1; }, 30000));
+
+    // Without any editor the verb fails, and no edit is left to hold the server.
+    const std::wstring away = EditorPath(L"Quillmorph.away");
+    ASSERT_TRUE(::MoveFileW(EditorPath(L"Quillmorph.exe").c_str(), away.c_str()));
+    const HRESULT hr = ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &site_, 0, nullptr, nullptr);
+    ::MoveFileW(away.c_str(), EditorPath(L"Quillmorph.exe").c_str());
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
+    EXPECT_TRUE(ListFiles(kInstall, L"editor-1.*").empty());
+    CloseDrawing(false);
+}
+
+} // namespace
