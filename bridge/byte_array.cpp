@@ -98,6 +98,9 @@ bool ObjectKeyFromVariant(const VARIANT& value, LONG* key)
         *key = value.lVal;
         return true;
     }
+    // Conversion would read "no value" as key 0 and end someone else's edit.
+    if (value.vt == VT_EMPTY || value.vt == VT_NULL || value.vt == VT_ERROR)
+        return false;
     VariantGuard converted;
     if (FAILED(::VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_I4)))
         return false;

@@ -292,8 +292,14 @@ TEST_F(OpenEdits, BadByteArraysAreRefusedAndLeaveTheEditOpen)
 TEST_F(OpenEdits, KeysAreReadThroughVariantConversionAndAnythingElseIsUnknown)
 {
     auto drawing = NewDrawing(L"short key");
+    // Key 0 must be open to see that a missing key is not read as 0; the counter
+    // is put back at once.
+    const LONG next = s_nextObjectKey;
+    s_nextObjectKey = 0;
     const LONG key = Open(drawing.Get());
+    s_nextObjectKey = next;
     const LONG other = Open(drawing.Get());
+    ASSERT_EQ(key, 0);
     VARIANT text;
     ::VariantInit(&text);
     text.vt = VT_BSTR;
@@ -302,6 +308,8 @@ TEST_F(OpenEdits, KeysAreReadThroughVariantConversionAndAnythingElseIsUnknown)
     ::VariantClear(&text);
     VARIANT nothing;
     ::VariantInit(&nothing);
+    EXPECT_EQ(bridge_->Close(nothing), S_OK);
+    nothing.vt = VT_NULL;
     EXPECT_EQ(bridge_->Close(nothing), S_OK);
     EXPECT_TRUE(log_.empty()) << "no key given closes nothing";
 
