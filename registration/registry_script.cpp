@@ -322,6 +322,13 @@ HRESULT CRegScriptParser::CopyTokenChar(char* token, size_t* length)
 HRESULT CRegScriptParser::ReadToken(char* token)
 {
     SkipBlanks();
+    if (m_pRollbackEnd && m_pPos >= m_pRollbackEnd) {
+        m_bRollbackEnded = true;
+        token[0] = '}';
+        token[1] = '\0';
+        return S_OK;
+    }
+    m_pTokenStart = m_pPos;
     if (*m_pPos == '\0')
         return DISP_E_EXCEPTION;
 
@@ -484,8 +491,12 @@ HRESULT CRegScriptParser::ApplyScript(LPCSTR text, bool registerEntries)
             hr = WalkBlock(token, root, true, false, 1);
             if (FAILED(hr)) {
                 // Take back what this root block wrote; earlier blocks stay.
+                m_pRollbackEnd = m_pTokenStart;
+                m_bRollbackEnded = false;
                 m_pPos = blockStart;
                 WalkBlock(token, root, false, false, 1);
+                m_pRollbackEnd = nullptr;
+                m_bRollbackEnded = false;
                 break;
             }
         } else {
@@ -610,13 +621,21 @@ __attribute__((noinline)) HRESULT CRegScriptParser::UnregisterNamedValue(char* t
     HRESULT hr = ReadToken(szValueName);
     if (SUCCEEDED(hr))
         hr = ReadToken(token);
-    if (FAILED(hr))
+    if (FAILED(hr) || m_bRollbackEnded)
         return hr;
     if (token[0] != '=')
         return DISP_E_EXCEPTION;
     // The whole entry is read before anything is removed, so that a malformed
     // entry removes nothing.
-    hr = SkipValueClause(token);
+    hr = ReadToken(token); // type
+    if (SUCCEEDED(hr))
+        hr = ReadToken(token); // value
+    if (FAILED(hr))
+        return hr;
+    // Registering failed at this value: it was never written.
+    if (m_bRollbackEnded)
+        return S_OK;
+    hr = ReadToken(token);
     if (FAILED(hr))
         return hr;
     if (IsBlockOpen(token))
@@ -653,6 +672,8 @@ HRESULT CRegScriptParser::UnregisterBlock(char* token, HKEY parent, bool recover
             if (FAILED(hr))
                 return hr;
         }
+        if (m_bRollbackEnded)
+            continue; // the entry that failed: nothing of it was written
         if (IsKeyword(token, "Val")) {
             hr = UnregisterNamedValue(token, parent, !recovering && removeAllowed);
             if (FAILED(hr))

@@ -83,6 +83,13 @@ private:
 
     const CRegObject& m_owner;
     LPCSTR m_pPos = nullptr;
+    // Where the token last read began.
+    LPCSTR m_pTokenStart = nullptr;
+    // While a failed root block is taken back: the token at which registering
+    // failed. From there on every block reads as closed, so that the rollback
+    // removes what was written before the failure and touches nothing after it.
+    LPCSTR m_pRollbackEnd = nullptr;
+    bool m_bRollbackEnded = false;
 };
 
 // The predefined key of a root name ("HKCR", "HKEY_LOCAL_MACHINE", ...), or null.
