@@ -354,6 +354,7 @@ TEST_F(RegistrationSwitches, UnregServerOnAnUnregisteredMachineEndsWithTheTypeLi
 
 TEST_F(RegistrationSwitches, PerUserFormsWriteAndRemoveUnderTheUsersClassesOnly)
 {
+    const bool classesExisted = KeyExists(HKEY_CURRENT_USER, kUserClasses);
     ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
     ASSERT_EQ(UnregisterServer(ServerExePath()), 0u);
     ASSERT_EQ(RegisterServer(ServerExePath(), true), 0u);
@@ -370,6 +371,13 @@ TEST_F(RegistrationSwitches, PerUserFormsWriteAndRemoveUnderTheUsersClassesOnly)
     // CLSID is never removed, so the user's Classes key keeps it and stays.
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID"));
     EXPECT_NE(::LoadRegTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, library.GetAddressOf()), S_OK);
+
+    // Leave the user's hive as it was found (these deletions refuse keys that
+    // still have subkeys).
+    if (!classesExisted) {
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID");
+        ::RegDeleteKeyW(HKEY_CURRENT_USER, kUserClasses);
+    }
 }
 
 TEST_F(RegistrationSwitches, PathsWithBlanksAndSingleQuotesAreWrittenWhole)

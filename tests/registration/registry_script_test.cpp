@@ -240,19 +240,6 @@ TEST_F(RegistryScript, PerUserScriptsWriteUnderTheUsersClassesOnly)
         ::RegDeleteKeyW(HKEY_CURRENT_USER, classes.c_str());
 }
 
-TEST_F(RegistryScript, PerUserLeavesOtherSpellingsOfTheClassesRootAlone)
-{
-    EnablePerUserRegistration(true);
-    const std::string script = "hkcr { QuillmorphScriptTestLower = s 'x' }";
-    ASSERT_EQ(ApplyRaw(script), S_OK);
-    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, L"QuillmorphScriptTestLower"), L"x");
-    EXPECT_FALSE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\QuillmorphScriptTestLower"));
-    ASSERT_EQ(ApplyRaw(script, false), S_OK);
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, L"QuillmorphScriptTestLower"));
-}
-
-// --- Tokens ------------------------------------------------------------------
-
 TEST_F(RegistryScript, QuotedTokensKeepBlanksBracesAndDoubledQuotes)
 {
     ASSERT_EQ(Apply("'Key With Blanks' = s 'It''s { a = b } \\ done'\r\na'b = s x{y}=z\r\n'' = s ''"), S_OK);
@@ -391,17 +378,6 @@ TEST_F(RegistryScript, UnregisteringRemovesWhatTheScriptNamesAndKeepsWhatOthersA
     ::RegDeleteTreeA(HKEY_CURRENT_USER, Path("K\\C\\Foreign").c_str());
     ASSERT_EQ(Apply(script, false), S_OK);
     EXPECT_FALSE(Exists("K"));
-}
-
-TEST_F(RegistryScript, UnregisteringAClassKeyKeepsTheProtectedParent)
-{
-    const std::string script = "NoRemove CLSID { ForceRemove {00000000-1111-2222-3333-444444444444} = s 'n' "
-                               "{ ProgID = s 'p' } }";
-    ASSERT_EQ(Apply(script), S_OK);
-    ExpectString("CLSID\\{00000000-1111-2222-3333-444444444444}\\ProgID", nullptr, "p");
-    ASSERT_EQ(Apply(script, false), S_OK);
-    EXPECT_TRUE(Exists("CLSID"));
-    EXPECT_FALSE(Exists("CLSID\\{00000000-1111-2222-3333-444444444444}"));
 }
 
 TEST_F(RegistryScript, UnregisteringAbsentKeysIsNoErrorAndWritesNothing)
