@@ -107,8 +107,13 @@ STDMETHODIMP CEmbeddedObject::Advise(IAdviseSink* pAdvSink, DWORD* pdwConnection
 {
     // The object keeps no OLE advise holder of its own, so a container's sink is
     // accepted and never called.
-    if (m_spOleAdviseHolder)
+    if (m_spOleAdviseHolder) {
         m_spOleAdviseHolder->Advise(pAdvSink, pdwConnection);
+        return S_OK;
+    }
+    // The caller gets no connection rather than whatever its variable held.
+    if (pdwConnection)
+        *pdwConnection = 0;
     return S_OK;
 }
 

@@ -322,8 +322,9 @@ TEST_F(DataTransfer, AdviseCallsBeforeAnyConnection)
 
     // The drawing keeps no OLE advise holder: sinks are accepted and never called.
     RecordingAdviseSink sink;
-    DWORD cookie = 0;
+    DWORD cookie = 77;
     EXPECT_EQ(ole_->Advise(&sink, &cookie), S_OK);
+    EXPECT_EQ(cookie, 0u);
     EXPECT_EQ(ole_->Unadvise(cookie), E_FAIL);
     connections = reinterpret_cast<IEnumSTATDATA*>(0x1);
     EXPECT_EQ(ole_->EnumAdvise(&connections), E_FAIL);
