@@ -9,6 +9,8 @@
 #include <string>
 #include <vector>
 
+#include <wrl/client.h>
+
 #include "server/handles.h"
 
 namespace bridge_test {
@@ -90,6 +92,22 @@ inline bool WriteFileBytes(const std::wstring& path, const Bytes& bytes)
     DWORD written = 0;
     return file && (bytes.empty() || ::WriteFile(file.get(), bytes.data(), static_cast<DWORD>(bytes.size()),
                                                  &written, nullptr));
+}
+
+// The bytes of a stream of storage; "missing" when there is no such stream.
+inline Bytes ReadStreamBytes(IStorage* storage, const wchar_t* name)
+{
+    Microsoft::WRL::ComPtr<IStream> stream;
+    if (FAILED(storage->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
+        return Bytes{'m', 'i', 's', 's', 'i', 'n', 'g'};
+    STATSTG stat = {};
+    stream->Stat(&stat, STATFLAG_NONAME);
+    Bytes bytes(stat.cbSize.LowPart);
+    ULONG read = 0;
+    if (!bytes.empty())
+        stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+    bytes.resize(read);
+    return bytes;
 }
 
 // File names (not paths) in folder matching pattern.

@@ -37,21 +37,6 @@ ComPtr<IStorage> StorageOver(const Bytes& bytes)
     return storage;
 }
 
-Bytes StreamBytes(IStorage* storage, const wchar_t* name)
-{
-    ComPtr<IStream> stream;
-    if (FAILED(storage->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
-        return Bytes{'m', 'i', 's', 's', 'i', 'n', 'g'};
-    STATSTG stat = {};
-    stream->Stat(&stat, STATFLAG_NONAME);
-    Bytes bytes(stat.cbSize.LowPart);
-    ULONG read = 0;
-    if (!bytes.empty())
-        stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
-    bytes.resize(read);
-    return bytes;
-}
-
 // A storage holding one drawing as another program would put it on the clipboard.
 ComPtr<IStorage> DrawingStorage(const CLSID& clsid, const Bytes& native)
 {
@@ -211,8 +196,8 @@ TEST_F(ClipboardRoundTrip, TripForwardMakesADrawingThePlatformAndAFreshObjectRea
     CLSID clsid = CLSID_NULL;
     EXPECT_EQ(::ReadClassStg(storage.Get(), &clsid), S_OK);
     EXPECT_EQ(clsid, CLSID_QuillmorphEmbeddedObject);
-    EXPECT_EQ(StreamBytes(storage.Get(), L"ZRN"), native);
-    EXPECT_EQ(StreamBytes(storage.Get(), L"EMF"), picture);
+    EXPECT_EQ(ReadStreamBytes(storage.Get(), L"ZRN"), native);
+    EXPECT_EQ(ReadStreamBytes(storage.Get(), L"EMF"), picture);
     CLIPFORMAT format = 0xFFFF;
     LPOLESTR userType = nullptr;
     EXPECT_EQ(::ReadFmtUserTypeStg(storage.Get(), &format, &userType), S_OK);
@@ -251,11 +236,11 @@ TEST_F(ClipboardRoundTrip, EmptyOrUnreadableInputsGiveEmptyStreams)
 {
     ComPtr<IStorage> storage = StorageOver(TripForward(Bytes{}, Bytes{'n', 'o', 't', ' ', 'E', 'M', 'F'}));
     ASSERT_TRUE(storage);
-    EXPECT_TRUE(StreamBytes(storage.Get(), L"ZRN").empty());
-    EXPECT_TRUE(StreamBytes(storage.Get(), L"EMF").empty());
+    EXPECT_TRUE(ReadStreamBytes(storage.Get(), L"ZRN").empty());
+    EXPECT_TRUE(ReadStreamBytes(storage.Get(), L"EMF").empty());
     storage = StorageOver(TripForward(Bytes{42}, Bytes{}));
     ASSERT_TRUE(storage);
-    EXPECT_EQ(StreamBytes(storage.Get(), L"ZRN"), Bytes{42});
+    EXPECT_EQ(ReadStreamBytes(storage.Get(), L"ZRN"), Bytes{42});
 }
 
 TEST_F(ClipboardRoundTrip, TripBackReadsTheNativeDocumentOfOurDrawingOnly)

@@ -89,21 +89,6 @@ template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
     return true;
 }
 
-Bytes ReadStreamBytes(IStorage* storage, const wchar_t* name)
-{
-    ComPtr<IStream> stream;
-    if (FAILED(storage->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
-        return Bytes{'m', 'i', 's', 's', 'i', 'n', 'g'};
-    STATSTG stat = {};
-    stream->Stat(&stat, STATFLAG_NONAME);
-    Bytes bytes(stat.cbSize.LowPart);
-    ULONG read = 0;
-    if (!bytes.empty())
-        stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
-    bytes.resize(read);
-    return bytes;
-}
-
 void WriteStreamBytes(IStorage* storage, const wchar_t* name, const Bytes& bytes)
 {
     ComPtr<IStream> stream;
@@ -123,10 +108,17 @@ protected:
         ::CreateDirectoryW(kInstall, nullptr);
         ::CreateDirectoryW((std::wstring(kInstall) + L"\\resources").c_str(), nullptr);
         const std::wstring editor = BinFolder() + L"\\test_drawing_app.exe";
-        installed_ = ::CopyFileW(ServerExePath().c_str(), ServerPath().c_str(), FALSE) &&
-                     ::CopyFileW(editor.c_str(), EditorPath(L"Quillmorph.exe").c_str(), FALSE) &&
-                     // An unquoted editor path would start this one instead.
-                     ::CopyFileW(editor.c_str(), kPlanted, FALSE);
+        const std::pair<std::wstring, std::wstring> copies[] = {
+            {ServerExePath(), ServerPath()},
+            {editor, EditorPath(L"Quillmorph.exe")},
+            // An unquoted editor path would start this one instead.
+            {editor, kPlanted},
+        };
+        for (const auto& copy : copies) {
+            if (!::CopyFileW(copy.first.c_str(), copy.second.c_str(), FALSE))
+                install_error_ += "copying to " + Narrow(copy.second) +
+                                  " failed: " + std::to_string(::GetLastError()) + "\n";
+        }
         registered_ = RegisterServer(ServerPath());
     }
 
@@ -141,7 +133,7 @@ protected:
 
     void SetUp() override
     {
-        ASSERT_TRUE(installed_);
+        ASSERT_TRUE(install_error_.empty()) << install_error_;
         ASSERT_EQ(registered_, 0u) << "the installed server registers itself";
         ASSERT_TRUE(WaitForNoProcess(kServerImage, 15000));
         for (const auto& name : ListFiles(kInstall, L"editor-*"))
@@ -252,7 +244,7 @@ protected:
         return entries;
     }
 
-    static bool installed_;
+    static std::string install_error_;
     static DWORD registered_;
     Apartment apartment_;
     ContainerSite site_;
@@ -265,7 +257,7 @@ protected:
     DWORD connection_ = 0;
 };
 
-bool EditorRoundTrip::installed_ = false;
+std::string EditorRoundTrip::install_error_;
 DWORD EditorRoundTrip::registered_ = 1;
 
 TEST_F(EditorRoundTrip, AnEditGoesToTheEditorAndComesBackIntoTheDocument)
@@ -290,7 +282,10 @@ TEST_F(EditorRoundTrip, AnEditGoesToTheEditorAndComesBackIntoTheDocument)
     EXPECT_EQ(ReadFileBytes(InstallFile(L"editor-0.received")), original) << "the editor got the document";
     EXPECT_EQ(ListFiles(temp_, L"OLE*.tmp").size(), 1u);
 
+    // One notification for the document, one for the picture.
     EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 2; }, 30000)) << site_.dataChanges;
+    PumpMessagesFor(300);
+    EXPECT_EQ(site_.dataChanges, 2);
     const Bytes edited = ReadFileBytes(InstallFile(L"editor-0.native"));
     ASSERT_GT(edited.size(), original.size());
     EXPECT_TRUE(NativeData() == edited) << "the drawing holds the edited document";
