@@ -7,6 +7,16 @@
 Option Explicit
 
 Dim server, native, result
+
+' Byte arrays come back as VarType 8209 (vbArray + vbByte).
+Function DescribeBytes(value)
+    If VarType(value) = vbArray + vbByte Then
+        DescribeBytes = "a byte array"
+    Else
+        DescribeBytes = "VarType " & VarType(value)
+    End If
+End Function
+
 Set server = CreateObject("QUILLMORPHOLE.QuillmorphOLE")
 WScript.Echo "created: " & TypeName(server)
 
@@ -21,14 +31,15 @@ native = server.TripBack()
 If IsEmpty(native) Then
     WScript.Echo "TripBack: no drawing on the clipboard"
 Else
-    WScript.Echo "TripBack: " & (UBound(native) + 1) & " bytes"
+    WScript.Echo "TripBack: " & DescribeBytes(native)
 End If
 
 ' Script strings are not byte arrays: the server refuses them with
-' E_INVALIDARG (&H80070057) instead of reading them as something else.
+' E_INVALIDARG instead of reading them as something else; the script host
+' reports that as error 5, "Invalid procedure call or argument".
 On Error Resume Next
 result = server.TripForward("native", "picture")
-WScript.Echo "TripForward with strings: error &H" & Hex(Err.Number)
+WScript.Echo "TripForward with strings: error " & Err.Number
 Err.Clear
 
 ' A byte array that came from the server goes back in unchanged: the native
@@ -37,9 +48,9 @@ Err.Clear
 If Not IsEmpty(native) Then
     result = server.TripForward(native, native)
     If Err.Number = 0 Then
-        WScript.Echo "TripForward: " & (UBound(result) + 1) & " bytes of compound file"
+        WScript.Echo "TripForward: " & DescribeBytes(result) & " of compound file"
     Else
-        WScript.Echo "TripForward: error &H" & Hex(Err.Number)
+        WScript.Echo "TripForward: error " & Err.Number
     End If
 End If
 On Error GoTo 0

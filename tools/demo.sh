@@ -2,7 +2,7 @@
 # The demonstration: installs what is missing, builds, installs the server in a
 # Wine prefix of its own beside a small drawing application, registers it,
 # walks the road of one edit with a small container, and unregisters it.
-# Leaves build/demo/output/{demo-document.qmd,before.png,after.png}.
+# Leaves build/x86_64/demo/output/{demo-document.qmd,before.png,after.png}.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 
@@ -19,8 +19,10 @@ if [ -z "${QUILLMORPH_DEMO_IN_DISPLAY:-}" ]; then
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
 fi
 
-bin="$root/build/x86_64/bin"
-demo="$root/build/demo"
+# The test suite runs the demonstration against its own build tree.
+build="${QUILLMORPH_DEMO_BUILD_DIR:-$root/build/x86_64}"
+bin="$build/bin"
+demo="$build/demo"
 out="$demo/output"
 export WINEPREFIX="$demo/wineprefix"
 export WINEDEBUG=-all
@@ -58,12 +60,15 @@ run() { # run <log> <program> <args...>: output through a file (Wine keeps pipes
 }
 
 rc=0
-run "$demo/register.log" "$server" /RegServerPerUser || rc=$?
-say "Registered with /RegServerPerUser: exit code $rc"
+# Wine 8 does not merge HKEY_CURRENT_USER\Software\Classes into the classes its
+# component runtime reads, so a per-user registration cannot start the server
+# there; on Windows /RegServerPerUser serves as well. The demonstration
+# registers machine-wide inside its own prefix.
+run "$demo/register.log" "$server" /RegServer || rc=$?
+say "Registered with /RegServer: exit code $rc"
 [ $rc -eq 0 ] || exit 1
 
-temp_dir="$WINEPREFIX/drive_c/users/$USER/Temp"
-rm -f "$temp_dir/quillmorph-demo-editor.log" 2>/dev/null || true
+find "$WINEPREFIX/drive_c/users" -name quillmorph-demo-editor.log -delete 2>/dev/null || true
 
 say ""
 say "The road of one edit, as a word processor walks it:"
@@ -79,9 +84,9 @@ if [ -n "$editor_log" ]; then
 fi
 
 rc=0
-run "$demo/unregister.log" "$server" /UnregServerPerUser || rc=$?
+run "$demo/unregister.log" "$server" /UnregServer || rc=$?
 say ""
-say "Unregistered with /UnregServerPerUser: exit code $rc"
+say "Unregistered with /UnregServer: exit code $rc"
 [ $rc -eq 0 ] || status=1
 "$wineserver" -w >/dev/null 2>&1 || true
 

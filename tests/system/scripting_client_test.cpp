@@ -1,0 +1,102 @@
+// The scripting client sample, run by the platform's own script host against
+// the registered server: a late-bound caller that nobody here wrote.
+
+#include <gtest/gtest.h>
+
+#include <fstream>
+#include <sstream>
+#include <string>
+
+#include "server/class_ids.h"
+#include "support/clipboard_offer.h"
+#include "support/test_support.h"
+
+using namespace testing_support;
+
+namespace {
+
+const char kNativeSample[] = "a drawing on the clipboard";
+
+class ScriptingClient : public ::testing::Test
+{
+protected:
+    static void SetUpTestSuite() { ASSERT_EQ(RegisterServer(ServerExePath()), 0u); }
+    static void TearDownTestSuite()
+    {
+        WaitForNoProcess(L"QuillmorphOLE.exe", 10000);
+        UnregisterServer(ServerExePath());
+    }
+
+    void SetUp() override
+    {
+        ASSERT_EQ(::OleInitialize(nullptr), S_OK);
+        ASSERT_TRUE(WaitForNoProcess(L"QuillmorphOLE.exe", 10000));
+    }
+    void TearDown() override
+    {
+        ::OleSetClipboard(nullptr);
+        ::OleUninitialize();
+    }
+
+    // Runs the sample with cscript, pumping this thread's messages meanwhile (the
+    // clipboard's data object lives here), and returns what it printed.
+    std::string RunSample()
+    {
+        wchar_t temp[MAX_PATH];
+        ::GetTempPathW(MAX_PATH, temp);
+        std::wstring outPath = std::wstring(temp) + L"quillmorph_client.out";
+        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+        UniqueKernelHandle out =
+            AdoptFileHandle(::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+        EXPECT_TRUE(out);
+        std::wstring commandLine =
+            L"cscript.exe //nologo \"" + std::wstring(QUILLMORPH_SAMPLE_SCRIPT) + L"\"";
+        STARTUPINFOW si = {};
+        si.cb = sizeof(si);
+        si.dwFlags = STARTF_USESTDHANDLES;
+        si.hStdOutput = out.get();
+        si.hStdError = out.get();
+        PROCESS_INFORMATION pi = {};
+        EXPECT_TRUE(::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
+                                     &si, &pi));
+        UniqueKernelHandle process(pi.hProcess);
+        UniqueKernelHandle thread(pi.hThread);
+        out.reset();
+        ULONGLONG deadline = NowMs() + 60000;
+        while (process &&
+               ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+               NowMs() < deadline)
+            PumpMessagesFor(10);
+        std::ifstream file(std::string(outPath.begin(), outPath.end()));
+        std::stringstream text;
+        text << file.rdbuf();
+        return text.str();
+    }
+};
+
+TEST_F(ScriptingClient, CallsEveryMethodLateBoundByProgId)
+{
+    std::string output = RunSample();
+    EXPECT_NE(output.find("created: IQuillmorphOLE"), std::string::npos) << output;
+    EXPECT_NE(output.find("CloseAll: ok"), std::string::npos) << output;
+    EXPECT_NE(output.find("Close 7: ok"), std::string::npos) << output;
+    EXPECT_NE(output.find("TripBack: no drawing on the clipboard"), std::string::npos) << output;
+    EXPECT_NE(output.find("TripForward with strings: error 5"), std::string::npos) << output;
+    EXPECT_NE(output.find("done"), std::string::npos) << output;
+}
+
+TEST_F(ScriptingClient, RoundTripsTheClipboardDrawingsBytesThroughTripForward)
+{
+    auto* offer = new ClipboardOffer;
+    Bytes native(kNativeSample, kNativeSample + sizeof(kNativeSample) - 1);
+    offer->OfferDrawing("Embedded Object", CLSID_QuillmorphEmbeddedObject, native);
+    ASSERT_EQ(::OleSetClipboard(offer), S_OK);
+
+    std::string output = RunSample();
+    EXPECT_NE(output.find("TripBack: a byte array"), std::string::npos) << output;
+    EXPECT_NE(output.find("TripForward: a byte array of compound file"), std::string::npos) << output;
+    EXPECT_NE(output.find("done"), std::string::npos) << output;
+}
+
+} // namespace
