@@ -296,16 +296,16 @@ TEST_F(EditorRoundTrip, AnEditGoesToTheEditorAndComesBackIntoTheDocument)
     EXPECT_EQ(ReadStreamBytes(storage_.Get(), L"EMF"), ReadFileBytes(InstallFile(L"editor-0.emf")));
 }
 
-TEST_F(EditorRoundTrip, CloseAndCloseAllEndEditsWithoutNewData)
+TEST_F(EditorRoundTrip, CloseLateBoundAndCloseAllEndEditsWithoutNewData)
 {
     const Bytes original = PatternBytes(3000, 4);
     WriteDocument(original, PictureBits(2));
     OpenDrawing();
 
-    Act("close");
+    Act("close-late");
     ASSERT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &site_, 0, nullptr, nullptr), S_OK);
     auto log = EditorLog(0);
-    EXPECT_EQ(log["action"], "close");
+    EXPECT_EQ(log["action"], "close-late");
     EXPECT_EQ(log["result"], "0x00000000");
     EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 1; }, 30000));
     EXPECT_EQ(NativeData(), original);

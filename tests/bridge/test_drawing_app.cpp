@@ -5,6 +5,7 @@
 // the file editor-action.txt in its working folder says:
 //   update   - UpdateAndClose with "EDITED:" + the document and a new picture
 //   close    - Close(key)
+//   close-late - Close(key) by name through IDispatch
 //   closeall - CloseAll()
 // Everything goes into its working folder: editor-<key>.log (written last, in one
 // piece), editor-<key>.received, and for an update editor-<key>.native and .emf.
@@ -115,6 +116,15 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         ::VariantClear(&g);
     } else if (SUCCEEDED(hr) && action == "close") {
         hr = bridge->Close(keyArg);
+    } else if (SUCCEEDED(hr) && action == "close-late") {
+        // As a script would: the method by name, the key through Invoke.
+        DISPID id = 0;
+        LPOLESTR name = const_cast<LPOLESTR>(L"Close");
+        hr = bridge->GetIDsOfNames(IID_NULL, &name, 1, LOCALE_USER_DEFAULT, &id);
+        DISPPARAMS params = {&keyArg, nullptr, 1, 0};
+        if (SUCCEEDED(hr))
+            hr = bridge->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, nullptr, nullptr,
+                                nullptr);
     } else if (SUCCEEDED(hr) && action == "closeall") {
         hr = bridge->CloseAll();
     }
