@@ -286,4 +286,15 @@ TEST_F(ClipboardRoundTrip, OutPointersMustBeGiven)
     EXPECT_EQ(bridge_->TripBack(nullptr), E_POINTER);
 }
 
+TEST_F(ClipboardRoundTrip, ALargeDocumentTravelsWhole)
+{
+    const Bytes native = PatternBytes(96u << 20, 17);
+    const ULONGLONG start = testing_support::NowMs();
+    const Bytes bytes = TripForward(native, PictureBits(6));
+    ComPtr<IStorage> storage = StorageOver(bytes);
+    ASSERT_TRUE(storage);
+    EXPECT_TRUE(ReadStreamBytes(storage.Get(), L"ZRN") == native);
+    EXPECT_LT(testing_support::NowMs() - start, 60000u);
+}
+
 } // namespace
