@@ -29,10 +29,20 @@ bool IsByteArray(SAFEARRAY* array)
     return array->rgsabound[0].lLbound == 0;
 }
 
+// Script hosts pass a variable by reference: a variant that points at the
+// caller's own variant. One level is followed; anything deeper is refused.
+const VARIANT& Dereferenced(const VARIANT& value)
+{
+    if (value.vt == (VT_BYREF | VT_VARIANT) && value.pvarVal && value.pvarVal->vt != (VT_BYREF | VT_VARIANT))
+        return *value.pvarVal;
+    return value;
+}
+
 } // namespace
 
-HRESULT CopyByteArray(const VARIANT& value, SafeArrayOwner* copy)
+HRESULT CopyByteArray(const VARIANT& argument, SafeArrayOwner* copy)
 {
+    const VARIANT& value = Dereferenced(argument);
     SAFEARRAY* array = nullptr;
     if (value.vt == (VT_ARRAY | VT_UI1))
         array = value.parray;
@@ -92,8 +102,9 @@ UniqueEnhMetaFile EnhMetaFileFromByteArray(SAFEARRAY* array)
     return UniqueEnhMetaFile(::SetEnhMetaFileBits(length, data.bytes()));
 }
 
-bool ObjectKeyFromVariant(const VARIANT& value, LONG* key)
+bool ObjectKeyFromVariant(const VARIANT& argument, LONG* key)
 {
+    const VARIANT& value = Dereferenced(argument);
     if (value.vt == VT_I4) {
         *key = value.lVal;
         return true;

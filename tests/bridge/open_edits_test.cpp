@@ -287,6 +287,22 @@ TEST_F(OpenEdits, BadByteArraysAreRefusedAndLeaveTheEditOpen)
     EXPECT_EQ(bridge_->UpdateAndClose(byRef, *good.get(), KeyArg(key)), S_OK);
     ASSERT_EQ(log_.size(), 2u);
     EXPECT_EQ(log_[0].bytes, (Bytes{9, 8, 7}));
+
+    // Script hosts pass a variable by reference, as a variant pointing at the
+    // script's own variant; one level is followed, a second is refused.
+    VARIANT byVariantRef;
+    ::VariantInit(&byVariantRef);
+    byVariantRef.vt = VT_BYREF | VT_VARIANT;
+    byVariantRef.pvarVal = good.get();
+    VariantGuard made;
+    EXPECT_EQ(bridge_->TripForward(byVariantRef, byVariantRef, made.get()), S_OK);
+    EXPECT_EQ(made->vt, VT_ARRAY | VT_UI1);
+    VARIANT twice;
+    ::VariantInit(&twice);
+    twice.vt = VT_BYREF | VT_VARIANT;
+    twice.pvarVal = &byVariantRef;
+    VariantGuard refused;
+    EXPECT_EQ(bridge_->TripForward(twice, *good.get(), refused.get()), E_INVALIDARG);
 }
 
 TEST_F(OpenEdits, KeysAreReadThroughVariantConversionAndAnythingElseIsUnknown)
