@@ -11,11 +11,14 @@
 
 #include "bridge/dispinterface.h"
 #include "embedded/embedded_object.h"
+#include "support/clipboard_offer.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
 
 using Microsoft::WRL::ComPtr;
 using namespace bridge_test;
+using testing_support::ClipboardOffer;
+using testing_support::DrawingStorage;
 
 namespace {
 
@@ -36,111 +39,6 @@ ComPtr<IStorage> StorageOver(const Bytes& bytes)
               S_OK);
     return storage;
 }
-
-// A storage holding one drawing as another program would put it on the clipboard.
-ComPtr<IStorage> DrawingStorage(const CLSID& clsid, const Bytes& native)
-{
-    ComPtr<ILockBytes> lockBytes;
-    ::CreateILockBytesOnHGlobal(nullptr, TRUE, &lockBytes);
-    ComPtr<IStorage> storage;
-    ::StgCreateDocfileOnILockBytes(lockBytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
-                                   &storage);
-    ::WriteClassStg(storage.Get(), clsid);
-    ComPtr<IStream> stream;
-    storage->CreateStream(L"ZRN", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream);
-    ULONG written = 0;
-    if (!native.empty())
-        stream->Write(native.data(), static_cast<ULONG>(native.size()), &written);
-    return storage;
-}
-
-// What another program leaves on the clipboard: drawings under the storage
-// formats it names, and plain text.
-class ClipboardOffer : public IDataObject
-{
-public:
-    struct Entry
-    {
-        CLIPFORMAT format;
-        ComPtr<IStorage> storage; // null: text
-    };
-    std::vector<Entry> entries;
-
-    virtual ~ClipboardOffer() = default;
-
-    void OfferDrawing(const char* formatName, const CLSID& clsid, const Bytes& native)
-    {
-        entries.push_back(
-            {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(formatName)), DrawingStorage(clsid, native)});
-    }
-
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDataObject)
-            return E_NOINTERFACE;
-        *ppv = static_cast<IDataObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        ULONG count = --refs_;
-        if (count == 0)
-            delete this;
-        return count;
-    }
-    STDMETHOD(GetData)(FORMATETC* format, STGMEDIUM* medium) override
-    {
-        const Entry* entry = Find(format);
-        if (!entry)
-            return DV_E_FORMATETC;
-        if (!entry->storage) {
-            medium->tymed = TYMED_HGLOBAL;
-            medium->hGlobal = ::GlobalAlloc(GMEM_MOVEABLE, 8);
-            std::memcpy(::GlobalLock(medium->hGlobal), L"tex", 8);
-            ::GlobalUnlock(medium->hGlobal);
-        } else {
-            medium->tymed = TYMED_ISTORAGE;
-            medium->pstg = entry->storage.Get();
-            medium->pstg->AddRef();
-        }
-        medium->pUnkForRelease = nullptr;
-        return S_OK;
-    }
-    STDMETHOD(GetDataHere)(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHOD(QueryGetData)(FORMATETC* format) override { return Find(format) ? S_OK : DV_E_FORMATETC; }
-    STDMETHOD(GetCanonicalFormatEtc)(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHOD(SetData)(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
-    STDMETHOD(EnumFormatEtc)(DWORD direction, IEnumFORMATETC** out) override
-    {
-        if (direction != DATADIR_GET)
-            return E_NOTIMPL;
-        std::vector<FORMATETC> formats;
-        for (const auto& entry : entries)
-            formats.push_back({entry.format, nullptr, DVASPECT_CONTENT, -1,
-                               static_cast<DWORD>(entry.storage ? TYMED_ISTORAGE : TYMED_HGLOBAL)});
-        return ::SHCreateStdEnumFmtEtc(static_cast<UINT>(formats.size()), formats.data(), out);
-    }
-    STDMETHOD(DAdvise)(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHOD(DUnadvise)(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
-    STDMETHOD(EnumDAdvise)(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
-
-private:
-    const Entry* Find(const FORMATETC* format) const
-    {
-        for (const auto& entry : entries) {
-            const DWORD tymed = entry.storage ? TYMED_ISTORAGE : TYMED_HGLOBAL;
-            if (entry.format == format->cfFormat && (format->tymed & tymed))
-                return &entry;
-        }
-        return nullptr;
-    }
-    ULONG refs_ = 0;
-};
 
 class ClipboardRoundTrip : public ::testing::Test
 {
