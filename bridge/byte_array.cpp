@@ -102,6 +102,25 @@ UniqueEnhMetaFile EnhMetaFileFromByteArray(SAFEARRAY* array)
     return UniqueEnhMetaFile(::SetEnhMetaFileBits(length, data.bytes()));
 }
 
+HRESULT ReadDrawingArguments(const VARIANT& native, const VARIANT& picture, UniqueHGlobal* block,
+                             UniqueEnhMetaFile* metafile)
+{
+    SafeArrayOwner nativeCopy;
+    HRESULT hr = CopyByteArray(native, &nativeCopy);
+    if (FAILED(hr))
+        return hr;
+    SafeArrayOwner pictureCopy;
+    hr = CopyByteArray(picture, &pictureCopy);
+    if (FAILED(hr))
+        return hr;
+    hr = CopyByteArrayToGlobal(nativeCopy.get(), block);
+    if (FAILED(hr))
+        return hr;
+    nativeCopy.reset();
+    *metafile = EnhMetaFileFromByteArray(pictureCopy.get());
+    return S_OK;
+}
+
 bool ObjectKeyFromVariant(const VARIANT& argument, LONG* key)
 {
     const VARIANT& value = Dereferenced(argument);

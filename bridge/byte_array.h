@@ -48,6 +48,12 @@ HRESULT CopyByteArrayToGlobal(SAFEARRAY* array, UniqueHGlobal* block);
 // valid metafile (that is not an error: the picture is then empty).
 UniqueEnhMetaFile EnhMetaFileFromByteArray(SAFEARRAY* array);
 
+// A drawing handed in as two byte arrays (native document, picture bits): both
+// are checked first, then turned into a native-data block and a metafile (null
+// when the bits are no valid metafile).
+HRESULT ReadDrawingArguments(const VARIANT& native, const VARIANT& picture, UniqueHGlobal* block,
+                             UniqueEnhMetaFile* metafile);
+
 // Reads an object key. Anything the platform's variant conversion turns into a
 // 32-bit integer is accepted (script clients send short integers); false when
 // the variant carries no key.

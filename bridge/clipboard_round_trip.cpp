@@ -67,23 +67,12 @@ STDMETHODIMP CDispinterface::TripForward(VARIANT a, VARIANT b, VARIANT* c)
         return E_POINTER;
     OleInitializeGuard ole;
 
-    SafeArrayOwner native;
-    HRESULT hr = CopyByteArray(a, &native);
-    if (FAILED(hr))
-        return hr;
-    SafeArrayOwner picture;
-    hr = CopyByteArray(b, &picture);
-    if (FAILED(hr))
-        return hr;
-
     UniqueHGlobal block;
-    hr = CopyByteArrayToGlobal(native.get(), &block);
+    // The object keeps its own copy of the picture; this handle goes at the end of the call.
+    UniqueEnhMetaFile metafile;
+    HRESULT hr = ReadDrawingArguments(a, b, &block, &metafile);
     if (FAILED(hr))
         return hr;
-    native.reset();
-    // The object keeps its own copy of the picture; this handle goes at the end of the call.
-    UniqueEnhMetaFile metafile = EnhMetaFileFromByteArray(picture.get());
-    picture.reset();
 
     CComObject<CEmbeddedObject>* created = nullptr;
     hr = CComObject<CEmbeddedObject>::CreateInstance(&created);

@@ -30,22 +30,11 @@ STDMETHODIMP CDispinterface::UpdateAndClose(VARIANT f, VARIANT g, VARIANT h)
 
     // Both arrays are checked before anything is handed over: a bad one leaves the
     // edit open, to be ended by a later call.
-    SafeArrayOwner native;
-    HRESULT hr = CopyByteArray(f, &native);
-    if (FAILED(hr))
-        return hr;
-    SafeArrayOwner picture;
-    hr = CopyByteArray(g, &picture);
-    if (FAILED(hr))
-        return hr;
-
     UniqueHGlobal block;
-    hr = CopyByteArrayToGlobal(native.get(), &block);
+    UniqueEnhMetaFile metafile;
+    HRESULT hr = ReadDrawingArguments(f, g, &block, &metafile);
     if (FAILED(hr))
         return hr;
-    native.reset();
-    UniqueEnhMetaFile metafile = EnhMetaFileFromByteArray(picture.get());
-    picture.reset();
 
     // The entry leaves the table before the drawing is called, so that whatever
     // its container does in answer cannot meet a half-ended edit.
