@@ -24,8 +24,14 @@ if(QUILLMORPH_WINE AND QUILLMORPH_WINESERVER)
     set(CMAKE_CROSSCOMPILING_EMULATOR ${CMAKE_BINARY_DIR}/wine-run.sh)
 endif()
 
-# A build-tree path as a Windows program under Wine sees it (drive Z: is /).
-function(quillmorph_windows_path out unix_path)
-    string(REPLACE "/" "\\\\" _p "${unix_path}")
-    set(${out} "Z:${_p}" PARENT_SCOPE)
+# A build-tree path as a Windows program sees it: under Wine drive Z: is /.
+function(quillmorph_windows_path out path)
+    if(CMAKE_HOST_WIN32)
+        file(TO_NATIVE_PATH "${path}" _p)
+        string(REPLACE "\\" "\\\\" _p "${_p}")
+    else()
+        string(REPLACE "/" "\\\\" _p "${path}")
+        set(_p "Z:${_p}")
+    endif()
+    set(${out} "${_p}" PARENT_SCOPE)
 endfunction()
