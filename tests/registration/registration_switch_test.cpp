@@ -48,6 +48,29 @@ std::string Narrow(const std::wstring& text)
     return std::string(text.begin(), text.end());
 }
 
+// Server processes that this test started: those running now that were not
+// running before (a server left behind by an earlier program is not ours).
+std::set<DWORD> ServerProcesses()
+{
+    std::vector<DWORD> pids = FindProcesses(kServerImage);
+    return std::set<DWORD>(pids.begin(), pids.end());
+}
+
+bool WaitForNoNewServer(const std::set<DWORD>& before, DWORD timeoutMs)
+{
+    ULONGLONG deadline = NowMs() + timeoutMs;
+    for (;;) {
+        bool anyNew = false;
+        for (DWORD pid : ServerProcesses())
+            anyNew = anyNew || before.count(pid) == 0;
+        if (!anyNew)
+            return true;
+        if (NowMs() > deadline)
+            return false;
+        ::Sleep(50);
+    }
+}
+
 // A copy of the built server at another path, removed again at the end.
 class ServerCopy
 {
@@ -61,7 +84,6 @@ public:
     ServerCopy& operator=(const ServerCopy&) = delete;
     ~ServerCopy()
     {
-        WaitForNoProcess(kServerImage, 10000);
         ::DeleteFileW(exe_.c_str());
         ::DeleteFileW(TypeLibraryFile().c_str());
         ::RemoveDirectoryW(folder_.c_str());
@@ -226,6 +248,7 @@ protected:
 
 TEST_F(RegistrationSwitches, EachSwitchEndsTheProcessAtOnceWithItsStatus)
 {
+    const std::set<DWORD> before = ServerProcesses();
     for (const wchar_t* arguments :
          {L"/RegServer", L"-unregserver", L"/RegServerPerUser", L"-UNREGSERVERPERUSER"}) {
         DWORD elapsed = 0;
@@ -233,7 +256,7 @@ TEST_F(RegistrationSwitches, EachSwitchEndsTheProcessAtOnceWithItsStatus)
         EXPECT_EQ(code, 0u) << Narrow(arguments);
         EXPECT_LT(elapsed, 10000u) << "a switch never waits for clients";
     }
-    EXPECT_TRUE(FindProcesses(kServerImage).empty());
+    EXPECT_TRUE(WaitForNoNewServer(before, 0)) << "no switch starts a server";
 }
 
 TEST_F(RegistrationSwitches, RegServerWritesEveryEntryOfBothClasses)
@@ -252,6 +275,7 @@ TEST_F(RegistrationSwitches, RegServerRegistersTheTypeLibraryForLateBinding)
     ComPtr<ITypeInfo> info;
     ASSERT_EQ(library->GetTypeInfoOfGuid(IID_IQuillmorphOLE, info.GetAddressOf()), S_OK);
 
+    const std::set<DWORD> before = ServerProcesses();
     // Late bound, through the running server: names resolve from the
     // registered library and the interface is marshalled with it.
     ComPtr<IDispatch> automation;
@@ -267,7 +291,7 @@ TEST_F(RegistrationSwitches, RegServerRegistersTheTypeLibraryForLateBinding)
     EXPECT_EQ(automation.As(&early), S_OK);
     automation.Reset();
     early.Reset();
-    EXPECT_TRUE(WaitForNoProcess(kServerImage, 10000));
+    EXPECT_TRUE(WaitForNoNewServer(before, 10000));
 }
 
 TEST_F(RegistrationSwitches, ThePlatformReadsTheEmbeddedClassFromTheEntries)
