@@ -454,6 +454,31 @@ TEST_F(RegistryScript, ARegistryFailureReturnsThePlatformsCodeAfterTheRollback)
     EXPECT_TRUE(Value("", "kept").has_value());
 }
 
+TEST_F(RegistryScript, AKeyTheRegistryRefusesFailsWithTheRegistrysCode)
+{
+    // Key names are limited in length: the registry refuses to create or open
+    // a longer one, with its own code.
+    const std::string tooLong(300, 'k');
+    HKEY raw = nullptr;
+    LONG createCode = ::RegCreateKeyExA(HKEY_CURRENT_USER, Path(tooLong).c_str(), 0, nullptr, 0,
+                                        KEY_ALL_ACCESS, nullptr, &raw, nullptr);
+    ASSERT_NE(createCode, ERROR_SUCCESS);
+    LONG openCode = ::RegOpenKeyExA(HKEY_CURRENT_USER, Path(tooLong).c_str(), 0, KEY_READ, &raw);
+    ASSERT_NE(openCode, ERROR_SUCCESS);
+
+    EXPECT_EQ(Apply("Before = s 'b'\r\n" + tooLong + " = s 'x'"), HRESULT_FROM_WIN32(createCode));
+    ExpectNothingLeft();
+
+    // Unregistering skips the refused key's block (nothing below it is
+    // touched) and then fails, unless the key is merely absent.
+    CreateKey("Before");
+    CreateKey("Inner");
+    HRESULT hr = Apply("Before\r\n" + tooLong + " { Inner }\r\nAfter", false);
+    EXPECT_EQ(hr, openCode == ERROR_FILE_NOT_FOUND ? S_OK : HRESULT_FROM_WIN32(openCode));
+    EXPECT_FALSE(Exists("Before"));
+    EXPECT_TRUE(Exists("Inner"));
+}
+
 TEST_F(RegistryScript, UnregisteringStopsAtTheFirstFailure)
 {
     CreateKey("A");
