@@ -23,6 +23,7 @@ bool s_bPerUserRegistration = false;
 constexpr size_t kUnquotedModuleSize = 519;
 // The same between double quotes.
 constexpr size_t kQuotedModuleSize = 524;
+static_assert(kQuotedModuleSize >= kUnquotedModuleSize + 2, "room for the quotes");
 
 using RegisterTypeLibFunc = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
 using UnregisterTypeLibFunc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
@@ -166,7 +167,10 @@ HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)
     // An executable is started by its path, which must be quoted where it holds
     // blanks; a library's path is given bare.
     wchar_t pszModuleQuote[kQuotedModuleSize];
-    std::swprintf(pszModuleQuote, kQuotedModuleSize, L"\"%ls\"", pszModuleUnquoted);
+    pszModuleQuote[0] = L'"';
+    std::wmemcpy(pszModuleQuote + 1, pszModuleUnquoted, length);
+    pszModuleQuote[length + 1] = L'"';
+    pszModuleQuote[length + 2] = L'\0';
     bool isExecutable = s_baseModule.m_hInst == ::GetModuleHandleA(nullptr);
     hr = registrar.DefineReplacement(L"Module", isExecutable ? pszModuleQuote : pszModuleUnquoted);
     if (FAILED(hr))
