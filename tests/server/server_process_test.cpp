@@ -20,7 +20,11 @@ class ServerProcess : public ::testing::Test
 protected:
     // The server's own registration switch writes what the runtime needs.
     static void SetUpTestSuite() { ASSERT_EQ(RegisterServer(ServerExePath()), 0u); }
-    static void TearDownTestSuite() { RemoveLocalServerByHand(); }
+    static void TearDownTestSuite()
+    {
+        WaitForNoProcess(kServerImage, 10000);
+        UnregisterServer(ServerExePath());
+    }
 
     void SetUp() override
     {

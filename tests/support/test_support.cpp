@@ -8,44 +8,9 @@
 
 namespace testing_support {
 
-namespace {
-
-std::wstring GuidText(const GUID& guid)
-{
-    wchar_t text[64] = {};
-    ::StringFromGUID2(guid, text, 64);
-    return text;
-}
-
-void SetDefaultValue(const std::wstring& keyPath, const std::wstring& value)
-{
-    HKEY raw = nullptr;
-    LONG rc = ::RegCreateKeyExW(HKEY_CLASSES_ROOT, keyPath.c_str(), 0, nullptr, 0, KEY_WRITE, nullptr, &raw,
-                                nullptr);
-    ASSERT_EQ(rc, ERROR_SUCCESS) << "creating " << std::string(keyPath.begin(), keyPath.end());
-    UniqueHKey key(raw);
-    rc = ::RegSetValueExW(key.get(), nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
-                          static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
-    ASSERT_EQ(rc, ERROR_SUCCESS);
-}
-
-} // namespace
-
 std::wstring ServerExePath()
 {
     return QUILLMORPH_SERVER_EXE;
-}
-
-void RegisterLocalServerByHand(const std::wstring& exePath)
-{
-    for (const CLSID* clsid : {&CLSID_QuillmorphOLE, &CLSID_QuillmorphEmbeddedObject})
-        SetDefaultValue(L"CLSID\\" + GuidText(*clsid) + L"\\LocalServer32", L"\"" + exePath + L"\"");
-}
-
-void RemoveLocalServerByHand()
-{
-    for (const CLSID* clsid : {&CLSID_QuillmorphOLE, &CLSID_QuillmorphEmbeddedObject})
-        ::RegDeleteTreeW(HKEY_CLASSES_ROOT, (L"CLSID\\" + GuidText(*clsid)).c_str());
 }
 
 DWORD RegisterServer(const std::wstring& exePath, bool perUser)

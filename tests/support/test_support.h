@@ -34,11 +34,6 @@ private:
 // The server executable built beside the tests, as a Windows path.
 std::wstring ServerExePath();
 
-// Writes the class keys that the runtime needs to start the server
-// (LocalServer32 of both classes) under HKEY_CLASSES_ROOT.
-void RegisterLocalServerByHand(const std::wstring& exePath);
-void RemoveLocalServerByHand();
-
 // Runs the server with its own registration switch ("/RegServer", or
 // "/RegServerPerUser" when perUser) and returns the exit code (0 on success).
 DWORD RegisterServer(const std::wstring& exePath, bool perUser = false);
