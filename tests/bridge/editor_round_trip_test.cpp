@@ -330,9 +330,11 @@ TEST_F(EditorRoundTrip, TheBetaEditorIsPreferredAndAMissingEditorIsReported)
     Act("close");
     ASSERT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &site_, 0, nullptr, nullptr), S_OK);
     auto log = EditorLog(0);
-    ::DeleteFileW(beta.c_str());
     EXPECT_EQ(log["exe"], Narrow(beta));
     EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 1; }, 30000));
+    // A running program's file cannot be deleted: let the beta editor finish first.
+    ASSERT_TRUE(WaitForNoProcess(L"Quillmorph-beta.exe", 20000));
+    ASSERT_TRUE(::DeleteFileW(beta.c_str()));
 
     // Without any editor the verb fails, and no edit is left to hold the server.
     const std::wstring away = EditorPath(L"Quillmorph.away");
