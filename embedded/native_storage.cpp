@@ -48,6 +48,16 @@ HRESULT StreamSize32(IStream* stream, ULONG* size)
     return S_OK;
 }
 
+// Creates "EMF", then "ZRN", each replacing what was there; a failure of either
+// is the caller's result.
+HRESULT CreateContentStreams(IStorage* storage, ComPtr<IStream>* picture, ComPtr<IStream>* native)
+{
+    HRESULT hr = storage->CreateStream(kPictureStream, kReplaceMode, 0, 0, picture->ReleaseAndGetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    return storage->CreateStream(kNativeDataStream, kReplaceMode, 0, 0, native->ReleaseAndGetAddressOf());
+}
+
 HRESULT WriteAll(IStream* stream, const void* bytes, ULONG size)
 {
     ULONG written = 0;
@@ -139,11 +149,8 @@ STDMETHODIMP CEmbeddedObject::Save(IStorage* pStgSave, BOOL /*fSameAsLoad*/)
 
     // The drawing is always written into the storage it is given.
     ComPtr<IStream> pictureStream;
-    HRESULT hr = pStgSave->CreateStream(kPictureStream, kReplaceMode, 0, 0, &pictureStream);
-    if (FAILED(hr))
-        return hr;
     ComPtr<IStream> nativeStream;
-    hr = pStgSave->CreateStream(kNativeDataStream, kReplaceMode, 0, 0, &nativeStream);
+    HRESULT hr = CreateContentStreams(pStgSave, &pictureStream, &nativeStream);
     if (FAILED(hr))
         return hr;
 
@@ -204,11 +211,8 @@ HRESULT CEmbeddedObject::WriteContentsToStorage(IStorage* storage)
     if (!storage)
         return E_POINTER;
     ComPtr<IStream> pictureStream;
-    HRESULT hr = storage->CreateStream(kPictureStream, kReplaceMode, 0, 0, &pictureStream);
-    if (FAILED(hr))
-        return hr;
     ComPtr<IStream> nativeStream;
-    hr = storage->CreateStream(kNativeDataStream, kReplaceMode, 0, 0, &nativeStream);
+    HRESULT hr = CreateContentStreams(storage, &pictureStream, &nativeStream);
     if (FAILED(hr))
         return hr;
     hr = WritePicture(pictureStream.Get());
