@@ -1,0 +1,152 @@
+// The smallest local server the runtime can start: one class whose object does
+// nothing in any method. It is the measure for the real server's calls and
+// activation: IQuillmorphOLE goes through the same registered type library, and
+// IPersistStorage through the platform's own proxies, as the real server's do.
+// It ends as soon as its last object is released, and by itself after a minute
+// when nobody connects.
+
+#include <windows.h>
+#include <ole2.h>
+
+#include "bench/bench_common.h"
+#include "server/class_ids.h"
+
+namespace {
+
+LONG s_objects = 0;
+DWORD s_mainThread = 0;
+bool s_everCreated = false;
+
+class EmptyObject : public IQuillmorphOLE, public IPersistStorage
+{
+public:
+    EmptyObject()
+    {
+        ::InterlockedIncrement(&s_objects);
+        s_everCreated = true;
+    }
+    virtual ~EmptyObject()
+    {
+        if (::InterlockedDecrement(&s_objects) == 0)
+            ::PostThreadMessageW(s_mainThread, WM_QUIT, 0, 0);
+    }
+
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (riid == IID_IUnknown || riid == IID_IDispatch || riid == IID_IQuillmorphOLE)
+            *ppv = static_cast<IQuillmorphOLE*>(this);
+        else if (riid == IID_IPersist || riid == IID_IPersistStorage)
+            *ppv = static_cast<IPersistStorage*>(this);
+        else
+            return E_NOINTERFACE;
+        AddRef();
+        return S_OK;
+    }
+    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(::InterlockedIncrement(&refs_)); }
+    STDMETHOD_(ULONG, Release)() override
+    {
+        const LONG count = ::InterlockedDecrement(&refs_);
+        if (count == 0)
+            delete this;
+        return static_cast<ULONG>(count);
+    }
+
+    // IDispatch: calls come through the vtable only.
+    STDMETHOD(GetTypeInfoCount)(UINT* count) override
+    {
+        *count = 0;
+        return S_OK;
+    }
+    STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
+    STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
+    STDMETHOD(Invoke)(DISPID, REFIID, LCID, WORD, DISPPARAMS*, VARIANT*, EXCEPINFO*, UINT*) override
+    {
+        return E_NOTIMPL;
+    }
+
+    // IQuillmorphOLE
+    STDMETHOD(TripForward)(VARIANT, VARIANT, VARIANT*) override { return S_OK; }
+    STDMETHOD(TripBack)(VARIANT*) override { return S_OK; }
+    STDMETHOD(Activate)(VARIANT) override { return S_OK; }
+    STDMETHOD(UpdateAndClose)(VARIANT, VARIANT, VARIANT) override { return S_OK; }
+    STDMETHOD(Close)(VARIANT) override { return S_OK; }
+    STDMETHOD(CloseAll)() override { return S_OK; }
+
+    // IPersistStorage
+    STDMETHOD(GetClassID)(CLSID* clsid) override
+    {
+        *clsid = bench::kMinimalServerClass;
+        return S_OK;
+    }
+    STDMETHOD(IsDirty)() override { return S_FALSE; }
+    STDMETHOD(InitNew)(IStorage*) override { return S_OK; }
+    STDMETHOD(Load)(IStorage*) override { return S_OK; }
+    STDMETHOD(Save)(IStorage*, BOOL) override { return S_OK; }
+    STDMETHOD(SaveCompleted)(IStorage*) override { return S_OK; }
+    STDMETHOD(HandsOffStorage)() override { return S_OK; }
+
+private:
+    LONG refs_ = 0;
+};
+
+class Factory : public IClassFactory
+{
+public:
+    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (riid != IID_IUnknown && riid != IID_IClassFactory)
+            return E_NOINTERFACE;
+        *ppv = static_cast<IClassFactory*>(this);
+        return S_OK;
+    }
+    // A static object: the registration does not count.
+    STDMETHOD_(ULONG, AddRef)() override { return 2; }
+    STDMETHOD_(ULONG, Release)() override { return 1; }
+    STDMETHOD(CreateInstance)(IUnknown* outer, REFIID riid, void** ppv) override
+    {
+        if (!ppv)
+            return E_POINTER;
+        *ppv = nullptr;
+        if (outer)
+            return CLASS_E_NOAGGREGATION;
+        auto* object = new (std::nothrow) EmptyObject();
+        if (!object)
+            return E_OUTOFMEMORY;
+        object->AddRef();
+        const HRESULT hr = object->QueryInterface(riid, ppv);
+        object->Release();
+        return hr;
+    }
+    STDMETHOD(LockServer)(BOOL) override { return S_OK; }
+};
+
+} // namespace
+
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+{
+    s_mainThread = ::GetCurrentThreadId();
+    if (FAILED(::CoInitialize(nullptr)))
+        return 1;
+    static Factory factory;
+    DWORD cookie = 0;
+    HRESULT hr = ::CoRegisterClassObject(bench::kMinimalServerClass, &factory, CLSCTX_LOCAL_SERVER,
+                                         REGCLS_MULTIPLEUSE, &cookie);
+    if (SUCCEEDED(hr)) {
+        ::SetTimer(nullptr, 0, 60000, nullptr);
+        MSG msg;
+        while (::GetMessageW(&msg, nullptr, 0, 0) > 0) {
+            if (msg.message == WM_TIMER && msg.hwnd == nullptr && !s_everCreated)
+                break;
+            ::DispatchMessageW(&msg);
+        }
+        ::CoRevokeClassObject(cookie);
+    }
+    ::CoUninitialize();
+    return SUCCEEDED(hr) ? 0 : 1;
+}
