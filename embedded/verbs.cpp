@@ -74,12 +74,15 @@ HRESULT CEmbeddedObject::DoVerbShow()
     // The drawing is already with the editor: no second editor is started.
     if (m_bEditing)
         return S_OK;
+    // Marked before the container hears of it: a container that opens the
+    // drawing again from inside ShowObject or OnShowWindow must not start a
+    // second editor on it.
+    m_bEditing = TRUE;
     ComPtr<IOleClientSite> site = m_spClientSite;
     if (site) {
         site->ShowObject();
         site->OnShowWindow(TRUE);
     }
-    m_bEditing = TRUE;
     HRESULT hr = HandToEditor();
     // A hand-over that did not happen leaves the drawing free to be opened again.
     if (FAILED(hr))
