@@ -40,17 +40,19 @@ const VARIANT& Dereferenced(const VARIANT& value)
 
 } // namespace
 
-HRESULT CopyByteArray(const VARIANT& argument, SafeArrayOwner* copy)
+HRESULT FindByteArray(const VARIANT& argument, SAFEARRAY** array)
 {
     const VARIANT& value = Dereferenced(argument);
-    SAFEARRAY* array = nullptr;
+    *array = nullptr;
     if (value.vt == (VT_ARRAY | VT_UI1))
-        array = value.parray;
+        *array = value.parray;
     else if (value.vt == (VT_BYREF | VT_ARRAY | VT_UI1) && value.pparray)
-        array = *value.pparray;
-    if (!IsByteArray(array))
+        *array = *value.pparray;
+    if (!IsByteArray(*array)) {
+        *array = nullptr;
         return E_INVALIDARG;
-    return ::SafeArrayCopy(array, copy->put());
+    }
+    return S_OK;
 }
 
 ULONG ByteArrayLength(SAFEARRAY* array)
@@ -84,6 +86,8 @@ HRESULT CopyByteArrayToGlobal(SAFEARRAY* array, UniqueHGlobal* block)
     SafeArrayDataGuard data(array);
     if (FAILED(data.status()))
         return data.status();
+    if (!data.bytes())
+        return E_INVALIDARG;
     GlobalLockGuard target(block->get());
     if (!target)
         return E_OUTOFMEMORY;
@@ -97,7 +101,7 @@ UniqueEnhMetaFile EnhMetaFileFromByteArray(SAFEARRAY* array)
     if (length == 0)
         return UniqueEnhMetaFile();
     SafeArrayDataGuard data(array);
-    if (FAILED(data.status()))
+    if (FAILED(data.status()) || !data.bytes())
         return UniqueEnhMetaFile();
     return UniqueEnhMetaFile(::SetEnhMetaFileBits(length, data.bytes()));
 }
@@ -105,19 +109,21 @@ UniqueEnhMetaFile EnhMetaFileFromByteArray(SAFEARRAY* array)
 HRESULT ReadDrawingArguments(const VARIANT& native, const VARIANT& picture, UniqueHGlobal* block,
                              UniqueEnhMetaFile* metafile)
 {
-    SafeArrayOwner nativeCopy;
-    HRESULT hr = CopyByteArray(native, &nativeCopy);
+    // The arrays are read where the caller keeps them: each byte is copied once,
+    // into the block or the metafile. A drawing of many megabytes would
+    // otherwise pass through a copy of each array first.
+    SAFEARRAY* nativeArray = nullptr;
+    HRESULT hr = FindByteArray(native, &nativeArray);
     if (FAILED(hr))
         return hr;
-    SafeArrayOwner pictureCopy;
-    hr = CopyByteArray(picture, &pictureCopy);
+    SAFEARRAY* pictureArray = nullptr;
+    hr = FindByteArray(picture, &pictureArray);
     if (FAILED(hr))
         return hr;
-    hr = CopyByteArrayToGlobal(nativeCopy.get(), block);
+    hr = CopyByteArrayToGlobal(nativeArray, block);
     if (FAILED(hr))
         return hr;
-    nativeCopy.reset();
-    *metafile = EnhMetaFileFromByteArray(pictureCopy.get());
+    *metafile = EnhMetaFileFromByteArray(pictureArray);
     return S_OK;
 }
 

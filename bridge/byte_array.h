@@ -27,10 +27,10 @@ private:
     HRESULT hr_;
 };
 
-// Checks that the variant holds a byte array (directly or by reference) and makes
-// the caller's own copy of it. E_INVALIDARG for anything that is not one; a failing
-// copy gives its own HRESULT.
-HRESULT CopyByteArray(const VARIANT& value, SafeArrayOwner* copy);
+// Checks that the variant holds a byte array (directly or by reference) and gives
+// that array, which stays the caller's. E_INVALIDARG (and no array) for anything
+// that is not one.
+HRESULT FindByteArray(const VARIANT& value, SAFEARRAY** array);
 
 // Number of bytes in a checked byte array.
 ULONG ByteArrayLength(SAFEARRAY* array);
