@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <cstring>
 #include <string>
 #include <vector>
 
@@ -83,6 +84,30 @@ inline Bytes PictureBits(size_t size)
     Bytes bits(::GetEnhMetaFileBits(picture.get(), 0, nullptr));
     ::GetEnhMetaFileBits(picture.get(), static_cast<UINT>(bits.size()), bits.data());
     return bits;
+}
+
+// The picture that goes with an edited drawing of nativeSize bytes: 1 MB, or
+// 64 KB for the small drawings of the quick pass.
+inline size_t EditPictureSize(size_t nativeSize)
+{
+    return nativeSize >= (16u << 20) ? (1u << 20) : (64u << 10);
+}
+
+// A byte-array variant (VT_ARRAY | VT_UI1, lower bound 0) holding bytes.
+inline HRESULT MakeByteArray(const Bytes& bytes, VariantGuard* out)
+{
+    SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
+    if (!array)
+        return E_OUTOFMEMORY;
+    (*out)->vt = VT_ARRAY | VT_UI1;
+    (*out)->parray = array;
+    void* data = nullptr;
+    HRESULT hr = ::SafeArrayAccessData(array, &data);
+    if (FAILED(hr))
+        return hr;
+    if (!bytes.empty())
+        std::memcpy(data, bytes.data(), bytes.size());
+    return ::SafeArrayUnaccessData(array);
 }
 
 inline std::wstring Widen(const std::string& text)

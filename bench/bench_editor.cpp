@@ -33,23 +33,6 @@ bench::Bytes ReadWholeFile(const wchar_t* path)
 }
 
 // A byte-array variant holding bytes.
-HRESULT MakeByteArray(const bench::Bytes& bytes, VariantGuard* out)
-{
-    SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    if (!array)
-        return E_OUTOFMEMORY;
-    (*out)->vt = VT_ARRAY | VT_UI1;
-    (*out)->parray = array;
-    void* data = nullptr;
-    HRESULT hr = ::SafeArrayAccessData(array, &data);
-    if (FAILED(hr))
-        return hr;
-    if (!bytes.empty())
-        ::memcpy(data, bytes.data(), bytes.size());
-    ::SafeArrayUnaccessData(array);
-    return S_OK;
-}
-
 HRESULT Edit(const wchar_t* document, LONG key)
 {
     bench::Bytes native = ReadWholeFile(document);
@@ -58,9 +41,9 @@ HRESULT Edit(const wchar_t* document, LONG key)
     native[0] ^= 0xFF; // the user's edit
     VariantGuard nativeArray;
     VariantGuard pictureArray;
-    HRESULT hr = MakeByteArray(native, &nativeArray);
+    HRESULT hr = bench::MakeByteArray(native, &nativeArray);
     if (SUCCEEDED(hr))
-        hr = MakeByteArray(bench::PictureBits(1 << 20), &pictureArray);
+        hr = bench::MakeByteArray(bench::PictureBits(bench::EditPictureSize(native.size())), &pictureArray);
     if (FAILED(hr))
         return hr;
     native = bench::Bytes();

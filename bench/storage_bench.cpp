@@ -249,21 +249,6 @@ void RunStorageBenchmarks(const Options& options, std::vector<Row>* rows)
 
 namespace {
 
-HRESULT MakeByteArray(const Bytes& bytes, VariantGuard* out)
-{
-    SAFEARRAY* array = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    if (!array)
-        return E_OUTOFMEMORY;
-    (*out)->vt = VT_ARRAY | VT_UI1;
-    (*out)->parray = array;
-    void* data = nullptr;
-    HRESULT hr = ::SafeArrayAccessData(array, &data);
-    if (FAILED(hr))
-        return hr;
-    ::memcpy(data, bytes.data(), bytes.size());
-    return ::SafeArrayUnaccessData(array);
-}
-
 // What TripForward's caller would have to do without the server: the two
 // streams, the class and format records, committed into a compound file over
 // memory, and the file's bytes handed out as a new byte array.
