@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <cstring>
 #include <memory>
 #include <new>
 
@@ -98,4 +99,28 @@ HRESULT MakeMetafilePict(HENHMETAFILE picture, HGLOBAL* metafilePict)
     }
     *metafilePict = block.release();
     return S_OK;
+}
+
+bool IsWellFormedEnhMetaFile(const BYTE* bits, size_t size)
+{
+    ENHMETAHEADER header = {};
+    const size_t smallestHeader = offsetof(ENHMETAHEADER, cbPixelFormat);
+    if (!bits || size < smallestHeader)
+        return false;
+    std::memcpy(&header, bits, smallestHeader);
+    if (header.iType != EMR_HEADER || header.dSignature != ENHMETA_SIGNATURE || header.nBytes > size ||
+        header.nSize < smallestHeader)
+        return false;
+    const size_t total = header.nBytes;
+    size_t offset = 0;
+    while (offset + sizeof(EMR) <= total) {
+        EMR record = {};
+        std::memcpy(&record, bits + offset, sizeof(record));
+        if (record.nSize < sizeof(EMR) || record.nSize % 4 != 0 || record.nSize > total - offset)
+            return false;
+        offset += record.nSize;
+        if (record.iType == EMR_EOF)
+            return offset == total;
+    }
+    return false;
 }

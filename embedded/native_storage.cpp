@@ -11,6 +11,7 @@
 #include <new>
 
 #include "embedded/clipboard_formats.h"
+#include "embedded/metafile_picture.h"
 #include "embedded/native_data.h"
 
 using Microsoft::WRL::ComPtr;
@@ -297,7 +298,7 @@ HRESULT CEmbeddedObject::ReadPicture(IStream* stream, UniqueEnhMetaFile* picture
         return hr;
     // Bytes that are no metafile give a drawing without a picture, not a
     // failure: the native document is what matters to the user.
-    if (read != 0)
+    if (read != 0 && IsWellFormedEnhMetaFile(bits.get(), read))
         picture->reset(::SetEnhMetaFileBits(read, bits.get()));
     return S_OK;
 }
