@@ -122,8 +122,8 @@ void MeasureCalls(const Options& options, std::vector<Row>* rows)
 {
     ComPtr<IQuillmorphOLE> real = Activate<IQuillmorphOLE>(CLSID_QuillmorphOLE, "the server");
     ComPtr<IQuillmorphOLE> minimal = Activate<IQuillmorphOLE>(kMinimalServerClass, "the minimal server");
-    const int batches = options.quick ? 3 : 21;
-    const int calls = options.quick ? 20 : 300;
+    const int batches = options.quick ? 3 : 61;
+    const int calls = options.quick ? 20 : 100;
     for (int i = 0; i < calls; ++i) {
         Check(real->CloseAll(), "CloseAll");
         Check(minimal->CloseAll(), "the minimal server's empty method");
