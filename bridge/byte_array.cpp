@@ -38,6 +38,36 @@ const VARIANT& Dereferenced(const VARIANT& value)
     return value;
 }
 
+bool IsKeyType(const VARIANT& value)
+{
+    if (value.vt & (VT_ARRAY | VT_VECTOR | VT_RESERVED))
+        return false;
+    if ((value.vt & VT_BYREF) && !value.byref)
+        return false;
+    switch (value.vt & VT_TYPEMASK) {
+    case VT_I1:
+    case VT_UI1:
+    case VT_I2:
+    case VT_UI2:
+    case VT_I4:
+    case VT_UI4:
+    case VT_I8:
+    case VT_UI8:
+    case VT_INT:
+    case VT_UINT:
+    case VT_R4:
+    case VT_R8:
+    case VT_CY:
+    case VT_DATE:
+    case VT_BSTR:
+    case VT_BOOL:
+    case VT_DECIMAL:
+        return true;
+    default:
+        return false;
+    }
+}
+
 } // namespace
 
 HRESULT FindByteArray(const VARIANT& argument, SAFEARRAY** array)
@@ -136,6 +166,12 @@ bool ObjectKeyFromVariant(const VARIANT& argument, LONG* key)
     }
     // Conversion would read "no value" as key 0 and end someone else's edit.
     if (value.vt == VT_EMPTY || value.vt == VT_NULL || value.vt == VT_ERROR)
+        return false;
+    // Only numbers, text and truth values are converted. The platform's
+    // conversion would first copy an array whole (or follow the bounds that a
+    // bare descriptor claims), ask an object for its value, or read through a
+    // null reference; none of these is a key.
+    if (!IsKeyType(value))
         return false;
     VariantGuard converted;
     if (FAILED(::VariantChangeType(converted.get(), const_cast<VARIANT*>(&value), 0, VT_I4)))
