@@ -552,7 +552,7 @@ protected:
 TEST_F(AutomationFuzz, EveryVariantShapeGivesOnlyResultsAndKeepsTheTableOfEdits)
 {
     fuzz::Random random(fuzz::Seed(0xA070A710Aull));
-    fuzz::Budget budget(600);
+    fuzz::Budget budget(2500);
     Run(random, budget);
 }
 
