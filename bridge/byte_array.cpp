@@ -1,5 +1,7 @@
 #include "bridge/byte_array.h"
 
+#include "embedded/metafile_picture.h"
+
 #include <cstring>
 
 SafeArrayDataGuard::SafeArrayDataGuard(SAFEARRAY* array) : array_(array)
@@ -132,6 +134,10 @@ UniqueEnhMetaFile EnhMetaFileFromByteArray(SAFEARRAY* array)
         return UniqueEnhMetaFile();
     SafeArrayDataGuard data(array);
     if (FAILED(data.status()) || !data.bytes())
+        return UniqueEnhMetaFile();
+    // Bits whose records do not walk to their end record would keep the
+    // platform's player stepping on the spot: such a picture is no picture.
+    if (!IsWellFormedEnhMetaFile(data.bytes(), length))
         return UniqueEnhMetaFile();
     return UniqueEnhMetaFile(::SetEnhMetaFileBits(length, data.bytes()));
 }

@@ -139,6 +139,17 @@ TEST_F(ClipboardRoundTrip, EmptyOrUnreadableInputsGiveEmptyStreams)
     storage = StorageOver(TripForward(Bytes{42}, Bytes{}));
     ASSERT_TRUE(storage);
     EXPECT_EQ(ReadStreamBytes(storage.Get(), L"ZRN"), Bytes{42});
+
+    // A record claiming no bytes would keep the platform's player looping: the
+    // bits count as no picture.
+    Bytes looping = PictureBits(4);
+    ENHMETAHEADER header = {};
+    std::memcpy(&header, looping.data(), sizeof(header));
+    ASSERT_LT(header.nSize + 8, looping.size());
+    std::memset(&looping[header.nSize + 4], 0, 4);
+    storage = StorageOver(TripForward(Bytes{7}, looping));
+    ASSERT_TRUE(storage);
+    EXPECT_TRUE(ReadStreamBytes(storage.Get(), L"EMF").empty());
 }
 
 TEST_F(ClipboardRoundTrip, TripBackReadsTheNativeDocumentOfOurDrawingOnly)
