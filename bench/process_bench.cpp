@@ -15,6 +15,7 @@
 
 #include "bench/bench_sections.h"
 #include "server/class_ids.h"
+#include "support/container_site.h"
 #include "support/test_support.h"
 
 using Microsoft::WRL::ComPtr;
@@ -171,44 +172,7 @@ void MeasureColdStarts(const Options& options, std::vector<Row>* rows)
                      Format("%.1f ms", minimalStart), ratio, "≤ 1.2", ratio <= 1.2});
 }
 
-// The container's site for its one drawing, and its advise sink.
-class ContainerSite : public IOleClientSite, public IAdviseSink
-{
-public:
-    std::atomic<int> dataChanges{0};
-
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
-            *ppv = static_cast<IOleClientSite*>(this);
-        else if (riid == IID_IAdviseSink)
-            *ppv = static_cast<IAdviseSink*>(this);
-        else
-            return E_NOINTERFACE;
-        return S_OK;
-    }
-    // Lives as long as the measurement.
-    STDMETHOD_(ULONG, AddRef)() override { return 2; }
-    STDMETHOD_(ULONG, Release)() override { return 1; }
-    STDMETHOD(SaveObject)() override { return S_OK; }
-    STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    STDMETHOD(GetContainer)(IOleContainer** container) override
-    {
-        *container = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD(ShowObject)() override { return S_OK; }
-    STDMETHOD(OnShowWindow)(BOOL) override { return S_OK; }
-    STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
-    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override { ++dataChanges; }
-    STDMETHOD_(void, OnViewChange)(DWORD, LONG) override {}
-    STDMETHOD_(void, OnRename)(IMoniker*) override {}
-    STDMETHOD_(void, OnSave)() override {}
-    STDMETHOD_(void, OnClose)() override {}
-};
+using testing_support::ContainerSite;
 
 // Polls a process's private bytes about every millisecond and keeps the largest
 // value seen in the current phase. Under Wine the platform's own peak figures

@@ -13,6 +13,7 @@
 #include <sstream>
 
 #include "server/class_ids.h"
+#include "support/container_site.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
 
@@ -38,45 +39,7 @@ std::wstring BinFolder()
     return server.substr(0, server.find_last_of(L'\\'));
 }
 
-// The container's site for its one drawing, and its advise sink.
-class ContainerSite : public IOleClientSite, public IAdviseSink
-{
-public:
-    int dataChanges = 0;
-    int closes = 0;
-
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
-            *ppv = static_cast<IOleClientSite*>(this);
-        else if (riid == IID_IAdviseSink)
-            *ppv = static_cast<IAdviseSink*>(this);
-        else
-            return E_NOINTERFACE;
-        return S_OK;
-    }
-    // Lives as long as the test fixture.
-    STDMETHOD_(ULONG, AddRef)() override { return 2; }
-    STDMETHOD_(ULONG, Release)() override { return 1; }
-    STDMETHOD(SaveObject)() override { return S_OK; }
-    STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    STDMETHOD(GetContainer)(IOleContainer** container) override
-    {
-        *container = nullptr;
-        return E_NOINTERFACE;
-    }
-    STDMETHOD(ShowObject)() override { return S_OK; }
-    STDMETHOD(OnShowWindow)(BOOL) override { return S_OK; }
-    STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
-    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override { ++dataChanges; }
-    STDMETHOD_(void, OnViewChange)(DWORD, LONG) override {}
-    STDMETHOD_(void, OnRename)(IMoniker*) override {}
-    STDMETHOD_(void, OnSave)() override {}
-    STDMETHOD_(void, OnClose)() override { ++closes; }
-};
+using testing_support::ContainerSite;
 
 template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
 {
