@@ -7,6 +7,7 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup-debian.sh"
 
+mkdir -p "$root/build"
 jobs=$(nproc 2>/dev/null || echo 2)
 for arch in x86_64 i686; do
     dir="$root/build/$arch"
