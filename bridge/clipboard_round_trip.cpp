@@ -2,13 +2,14 @@
 // into the bytes of an embeddable drawing, and reading the native bytes back out
 // of one of this server's drawings on the clipboard.
 
-#include <shlwapi.h>
-
 #include <wrl/client.h>
+
+#include <algorithm>
 
 #include "bridge/byte_array.h"
 #include "bridge/dispinterface.h"
 #include "embedded/embedded_object.h"
+#include "embedded/stream_reading.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -41,22 +42,6 @@ bool GetClipboardStorage(IDataObject* clipboard, const char* formatName, StgMedi
     if (FAILED(clipboard->GetData(&format, medium->put())))
         return false;
     return (*medium)->tymed == TYMED_ISTORAGE && (*medium)->pstg;
-}
-
-// Reads up to length bytes; fewer when the stream ends early.
-HRESULT ReadStream(IStream* stream, BYTE* bytes, ULONG length, ULONG* read)
-{
-    *read = 0;
-    while (*read < length) {
-        ULONG chunk = 0;
-        HRESULT hr = stream->Read(bytes + *read, length - *read, &chunk);
-        if (FAILED(hr))
-            return hr;
-        if (chunk == 0)
-            break;
-        *read += chunk;
-    }
-    return S_OK;
 }
 
 } // namespace
@@ -166,30 +151,29 @@ STDMETHODIMP CDispinterface::TripBack(VARIANT* d)
     if (FAILED(storage->OpenStream(L"ZRN", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &stream)) &&
         FAILED(storage->OpenStream(L"ZRN", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
         return S_OK;
-    ULARGE_INTEGER size = {};
-    if (FAILED(::IStream_Size(stream.Get(), &size)) || size.HighPart != 0)
+    ULONG claimed = 0;
+    if (FAILED(StreamSize32(stream.Get(), &claimed)))
         return S_OK;
-    LARGE_INTEGER start = {};
-    if (FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)))
+    // A stream that ends early gives what it holds, not a padded array.
+    UniqueHGlobal buffer;
+    ULONG read = 0;
+    HRESULT hr = ReadClaimedBytes(stream.Get(), claimed, &buffer, &read);
+    if (hr == E_OUTOFMEMORY)
+        return hr;
+    if (FAILED(hr))
         return S_OK;
 
     SafeArrayOwner result;
-    if (FAILED(CreateByteArray(size.LowPart, &result)))
+    if (FAILED(CreateByteArray(read, &result)))
         return E_OUTOFMEMORY;
-    ULONG read = 0;
-    if (size.LowPart) {
+    if (read) {
         SafeArrayDataGuard bytes(result.get());
         if (FAILED(bytes.status()))
             return bytes.status();
-        if (FAILED(ReadStream(stream.Get(), bytes.bytes(), size.LowPart, &read)))
-            return S_OK;
-    }
-    if (read < size.LowPart) {
-        // A stream that ends early gives what it holds, not a padded array.
-        SAFEARRAYBOUND bound = {read, 0};
-        HRESULT hr = ::SafeArrayRedim(result.get(), &bound);
-        if (FAILED(hr))
-            return hr;
+        GlobalLockGuard from(buffer.get());
+        if (!from)
+            return E_OUTOFMEMORY;
+        std::copy_n(static_cast<const BYTE*>(from.get()), read, bytes.bytes());
     }
     MoveByteArrayTo(&result, d);
     return S_OK;

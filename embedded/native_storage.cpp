@@ -4,8 +4,6 @@
 
 #include "embedded/embedded_object.h"
 
-#include <shlwapi.h>
-
 #include <climits>
 #include <memory>
 #include <new>
@@ -13,6 +11,7 @@
 #include "embedded/clipboard_formats.h"
 #include "embedded/metafile_picture.h"
 #include "embedded/native_data.h"
+#include "embedded/stream_reading.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -34,19 +33,6 @@ void WriteFormatRecord(IStorage* storage)
     // The record is for other programs that look at the storage; the object
     // never reads it back, so a failure to write it does not fail the save.
     ::WriteFmtUserTypeStg(storage, RegisterNativeDataFormat(), const_cast<LPOLESTR>(kEmbeddedUserType));
-}
-
-// The size of a stream as a 32-bit count; larger streams are not drawings.
-HRESULT StreamSize32(IStream* stream, ULONG* size)
-{
-    ULARGE_INTEGER big = {};
-    HRESULT hr = ::IStream_Size(stream, &big);
-    if (FAILED(hr))
-        return hr;
-    if (big.HighPart != 0)
-        return STG_E_READFAULT;
-    *size = big.LowPart;
-    return S_OK;
 }
 
 // Creates "EMF", then "ZRN", each replacing what was there; a failure of either
@@ -287,19 +273,21 @@ HRESULT CEmbeddedObject::ReadPicture(IStream* stream, UniqueEnhMetaFile* picture
     HRESULT hr = StreamSize32(stream, &size);
     if (FAILED(hr))
         return hr;
-    if (size == 0)
-        return S_OK;
-    std::unique_ptr<BYTE[]> bits(new (std::nothrow) BYTE[size]);
-    if (!bits)
-        return E_OUTOFMEMORY;
+    UniqueHGlobal bits;
     ULONG read = 0;
-    hr = stream->Read(bits.get(), size, &read);
+    hr = ReadClaimedBytes(stream, size, &bits, &read);
     if (FAILED(hr))
         return hr;
+    if (read == 0)
+        return S_OK;
     // Bytes that are no metafile give a drawing without a picture, not a
     // failure: the native document is what matters to the user.
-    if (read != 0 && IsWellFormedEnhMetaFile(bits.get(), read))
-        picture->reset(::SetEnhMetaFileBits(read, bits.get()));
+    GlobalLockGuard bytes(bits.get());
+    if (!bytes)
+        return E_OUTOFMEMORY;
+    const auto* at = static_cast<const BYTE*>(bytes.get());
+    if (IsWellFormedEnhMetaFile(at, read))
+        picture->reset(::SetEnhMetaFileBits(read, at));
     return S_OK;
 }
 
@@ -310,22 +298,9 @@ HRESULT CEmbeddedObject::ReadNativeData(IStream* stream, UniqueHGlobal* nativeDa
     HRESULT hr = StreamSize32(stream, &size);
     if (FAILED(hr))
         return hr;
-    LARGE_INTEGER start = {};
-    hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
-    if (FAILED(hr))
-        return hr;
-    if (size == 0)
-        return S_OK;
-    UniqueHGlobal block(::GlobalAlloc(GMEM_FIXED, size));
-    if (!block)
-        return E_OUTOFMEMORY;
+    UniqueHGlobal block;
     ULONG read = 0;
-    {
-        GlobalLockGuard bytes(block.get());
-        if (!bytes)
-            return E_OUTOFMEMORY;
-        hr = stream->Read(bytes.get(), size, &read);
-    }
+    hr = ReadClaimedBytes(stream, size, &block, &read);
     if (FAILED(hr))
         return hr;
     // A short read would hand the editor a document with an undefined tail.

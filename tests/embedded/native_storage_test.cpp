@@ -5,7 +5,10 @@
 
 #include <wrl/client.h>
 
+#include <winternl.h>
+
 #include <atomic>
+#include <cstring>
 #include <string>
 #include <thread>
 
@@ -278,6 +281,72 @@ TEST_F(Drawing, BytesThatAreNoPictureLoadAsADrawingWithoutPicture)
     EXPECT_TRUE(bytes.empty());
 }
 
+// A drawing's storage, saved to a file over memory whose directory then says
+// that `stream` holds `claim` bytes; the file itself stays a few kilobytes.
+// Both streams are big enough to live in sectors of their own, so that the
+// claim leaves their chains as they are.
+ComPtr<IStorage> StorageClaiming(const wchar_t* stream, DWORD claim)
+{
+    ComPtr<ILockBytes> bytes;
+    EXPECT_EQ(::CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes), S_OK);
+    {
+        ComPtr<IStorage> storage;
+        EXPECT_EQ(::StgCreateDocfileOnILockBytes(
+                      bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage),
+                  S_OK);
+        EXPECT_EQ(WriteStream(storage.Get(), L"EMF", PatternBytes(6000, 2)), S_OK);
+        EXPECT_EQ(WriteStream(storage.Get(), L"ZRN", PatternBytes(5000, 1)), S_OK);
+        EXPECT_EQ(storage->Commit(STGC_DEFAULT), S_OK);
+    }
+    HGLOBAL block = nullptr;
+    EXPECT_EQ(::GetHGlobalFromILockBytes(bytes.Get(), &block), S_OK);
+    GlobalLockGuard file(block);
+    auto* at = static_cast<BYTE*>(file.get());
+    const size_t nameBytes = (std::wcslen(stream) + 1) * sizeof(wchar_t);
+    bool patched = false;
+    // Directory entries are 128 bytes in 512-byte sectors; the size is at 0x78.
+    for (size_t entry = 512; entry + 128 <= ::GlobalSize(block) && !patched; entry += 128) {
+        if (std::memcmp(at + entry, stream, nameBytes) == 0 && at[entry + 0x40] == nameBytes) {
+            std::memcpy(at + entry + 0x78, &claim, sizeof(claim));
+            patched = true;
+        }
+    }
+    EXPECT_TRUE(patched);
+    ComPtr<IStorage> storage;
+    EXPECT_EQ(::StgOpenStorageOnILockBytes(bytes.Get(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                           nullptr, 0, &storage),
+              S_OK);
+    return storage;
+}
+
+// The most address space this process has ever held, as the kernel counts it.
+SIZE_T PeakVirtualSize()
+{
+    VM_COUNTERS counters = {};
+    EXPECT_EQ(::NtQueryInformationProcess(::GetCurrentProcess(), ProcessVmCounters, &counters,
+                                          sizeof(counters), nullptr),
+              0);
+    return counters.PeakVirtualSize;
+}
+
+TEST_F(Drawing, AStreamClaimingMoreThanItsFileHoldsFailsWithoutTakingTheClaimedMemory)
+{
+    GiveContent(Bytes{4, 5, 6}, MakePicture({0, 0, 3000, 2000}).get());
+    const SIZE_T peakBefore = PeakVirtualSize();
+    for (DWORD claim : {0xFFFFFFF0u, 0x7FFFFFFFu, 0x40000000u, 0x2000000u}) {
+        for (const wchar_t* stream : {L"EMF", L"ZRN"})
+            EXPECT_EQ(persist_->Load(StorageClaiming(stream, claim).Get()), STG_E_READFAULT) << claim;
+    }
+    EXPECT_LT(PeakVirtualSize() - peakBefore, SIZE_T(256) << 20)
+        << "memory was taken for what the files only claim";
+    Bytes native;
+    ASSERT_EQ(GetNativeData(data_.Get(), &native), S_OK);
+    EXPECT_EQ(native, (Bytes{4, 5, 6}));
+    SIZEL extent = {};
+    EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+    EXPECT_EQ(extent.cx, 3000);
+}
+
 TEST_F(Drawing, AFailedSaveLeavesTheDrawingDirty)
 {
     ComPtr<IStorage> storage = NewMemoryStorage();
@@ -419,7 +488,7 @@ TEST_F(Drawing, LosingTheStorageForGoodIsReportedOncePerDrawing)
     ComPtr<IStorage> storage = NewMemoryStorage();
     ASSERT_EQ(persist_->InitNew(storage.Get()), S_OK);
     for (int round = 0; round < 2; ++round) {
-        ASSERT_EQ(persist_->HandsOffStorage(), S_OK);
+        EXPECT_EQ(persist_->HandsOffStorage(), S_OK);
         EXPECT_EQ(persist_->SaveCompleted(nullptr), E_INVALIDARG);
         EXPECT_EQ(persist_->Save(storage.Get(), TRUE), E_UNEXPECTED) << "still hands-off";
     }

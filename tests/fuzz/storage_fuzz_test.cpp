@@ -417,7 +417,10 @@ public:
         }
 
         // The first rounds warm the platform's caches; the bound is taken after them.
-        fuzz::Memory baseline = {};
+        // The peak address space is taken before the first input: a peak
+        // reached early would hide every later one.
+        fuzz::Memory baseline = fuzz::ProcessMemory();
+        const SIZE_T startPeakVirtual = baseline.peakVirtual;
         uint32_t iteration = 0;
         for (; budget.More(iteration); ++iteration) {
             fuzz::Trace(iteration, "mutate");
@@ -434,9 +437,11 @@ public:
             fuzz::Trace(iteration, "feed");
             Feed(random, iteration, input);
 
-            if (iteration == 30)
+            if (iteration == 30) {
                 baseline = fuzz::ProcessMemory();
-            if (iteration > 30 && iteration % 50 == 0) {
+                baseline.peakVirtual = startPeakVirtual;
+            }
+            if (iteration == 30 || (iteration > 30 && iteration % 50 == 0)) {
                 // Nothing an input can claim makes the process take more than a
                 // small multiple of the largest real input.
                 fuzz::Memory now = fuzz::ProcessMemory();
@@ -447,6 +452,13 @@ public:
                                        std::to_string((now.peakCommit - baseline.peakCommit) >> 20) +
                                        " MB on an input of " + std::to_string(input.size()) + " bytes");
                     baseline.peakCommit = now.peakCommit;
+                }
+                if (now.peakVirtual > baseline.peakVirtual + bound) {
+                    findings_.Fail(iteration,
+                                   "peak address space grew by " +
+                                       std::to_string((now.peakVirtual - baseline.peakVirtual) >> 20) +
+                                       " MB on an input of " + std::to_string(input.size()) + " bytes");
+                    baseline.peakVirtual = now.peakVirtual;
                 }
                 if (now.privateBytes > baseline.privateBytes + bound) {
                     findings_.Fail(iteration,

@@ -1,0 +1,94 @@
+#include "embedded/stream_reading.h"
+
+#include <shlwapi.h>
+
+#include <algorithm>
+#include <utility>
+
+namespace {
+
+// Reads up to length bytes; fewer when the stream ends early.
+HRESULT ReadUpTo(IStream* stream, BYTE* bytes, ULONG length, ULONG* read)
+{
+    *read = 0;
+    while (*read < length) {
+        ULONG chunk = 0;
+        HRESULT hr = stream->Read(bytes + *read, length - *read, &chunk);
+        if (FAILED(hr))
+            return hr;
+        if (chunk == 0)
+            break;
+        *read += chunk;
+    }
+    return S_OK;
+}
+
+// A fixed block resized to size bytes, keeping what it holds; false when the
+// platform cannot resize it (the block is then unchanged).
+bool ResizeBlock(UniqueHGlobal* block, ULONG size)
+{
+    HGLOBAL resized = ::GlobalReAlloc(block->get(), size, GMEM_MOVEABLE);
+    if (!resized)
+        return false;
+    block->release();
+    block->reset(resized);
+    return true;
+}
+
+} // namespace
+
+HRESULT StreamSize32(IStream* stream, ULONG* size)
+{
+    ULARGE_INTEGER big = {};
+    HRESULT hr = ::IStream_Size(stream, &big);
+    if (FAILED(hr))
+        return hr;
+    if (big.HighPart != 0)
+        return STG_E_READFAULT;
+    *size = big.LowPart;
+    return S_OK;
+}
+
+HRESULT ReadClaimedBytes(IStream* stream, ULONG claimed, UniqueHGlobal* block, ULONG* read)
+{
+    block->reset();
+    *read = 0;
+    LARGE_INTEGER start = {};
+    HRESULT hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr))
+        return hr;
+    if (claimed == 0)
+        return S_OK;
+
+    ULONG capacity = std::min(claimed, kTrustedClaim);
+    UniqueHGlobal bytes(::GlobalAlloc(GMEM_FIXED, capacity));
+    if (!bytes)
+        return E_OUTOFMEMORY;
+    ULONG filled = 0;
+    for (;;) {
+        ULONG chunk = 0;
+        {
+            GlobalLockGuard at(bytes.get());
+            if (!at)
+                return E_OUTOFMEMORY;
+            hr = ReadUpTo(stream, static_cast<BYTE*>(at.get()) + filled, capacity - filled, &chunk);
+        }
+        if (FAILED(hr))
+            return hr;
+        filled += chunk;
+        if (filled < capacity || filled == claimed)
+            break;
+        capacity = static_cast<ULONG>(std::min<ULONGLONG>(claimed, ULONGLONG(capacity) * 2));
+        if (!ResizeBlock(&bytes, capacity))
+            return E_OUTOFMEMORY;
+    }
+    if (filled == 0)
+        return S_OK;
+    // A stream that ended early leaves unused room; the block is cut to what
+    // arrived, so that its size is the count of bytes read.
+    if (filled < capacity && !ResizeBlock(&bytes, filled))
+        return E_OUTOFMEMORY;
+    *block = std::move(bytes);
+    *read = filled;
+    return S_OK;
+}

@@ -1,0 +1,24 @@
+#pragma once
+
+// Reading a stream whose size comes from a storage someone else wrote: the size
+// a directory entry claims is not proof that the bytes are there.
+
+#include <windows.h>
+#include <objidl.h>
+
+#include "server/handles.h"
+
+// The size of a stream as a 32-bit count; a stream of 4 GiB or more gives
+// STG_E_READFAULT (no drawing is that large).
+HRESULT StreamSize32(IStream* stream, ULONG* size);
+
+// Reads the stream from its start into a new fixed block, up to the claimed
+// count of bytes or until the stream ends. Memory follows the bytes that
+// arrive, not the claim: the block starts at no more than kTrustedClaim bytes
+// and doubles while the stream keeps delivering, so a file that merely claims
+// gigabytes costs a few megabytes. The block ends holding exactly *read bytes
+// (no block when nothing was read). A failed read gives its HRESULT, a block
+// that cannot be had E_OUTOFMEMORY.
+HRESULT ReadClaimedBytes(IStream* stream, ULONG claimed, UniqueHGlobal* block, ULONG* read);
+
+constexpr ULONG kTrustedClaim = 32u << 20;
