@@ -5,6 +5,7 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <utility>
 
 #include "bridge/byte_array.h"
 #include "bridge/dispinterface.h"
@@ -64,10 +65,9 @@ STDMETHODIMP CDispinterface::TripForward(VARIANT a, VARIANT b, VARIANT* c)
     if (FAILED(hr))
         return hr;
     ComPtr<IPersistStorage> persist(static_cast<IPersistStorage*>(created));
-    // The object takes the block whether or not it accepts the picture.
-    hr = created->SetContents(metafile.get(), block.release());
-    if (FAILED(hr))
-        return hr;
+    // The metafile was made only for the object: it takes it, and the block,
+    // instead of copying them.
+    created->AdoptContents(std::move(metafile), std::move(block));
 
     ComPtr<ILockBytes> lockBytes;
     hr = ::CreateILockBytesOnHGlobal(nullptr, TRUE, &lockBytes);

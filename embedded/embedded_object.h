@@ -82,6 +82,10 @@ public:
     // of the block, also when the call fails). A null block is an empty document.
     HRESULT SetContents(HENHMETAFILE picture, HGLOBAL nativeData);
 
+    // The same, taking the picture as well: for a caller that made the picture
+    // only to hand it over, a copy of it would be work thrown away.
+    void AdoptContents(UniqueEnhMetaFile picture, UniqueHGlobal nativeData);
+
     // Writes the "EMF" and "ZRN" streams, and nothing else, into a storage.
     HRESULT WriteContentsToStorage(IStorage* storage);
 

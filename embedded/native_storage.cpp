@@ -7,6 +7,7 @@
 #include <climits>
 #include <memory>
 #include <new>
+#include <utility>
 
 #include "embedded/clipboard_formats.h"
 #include "embedded/metafile_picture.h"
@@ -221,18 +222,23 @@ void CEmbeddedObject::ResetPersistentState()
 HRESULT CEmbeddedObject::SetContents(HENHMETAFILE picture, HGLOBAL nativeData)
 {
     UniqueHGlobal block(nativeData);
-    if (NativeDataSize(block.get()) == 0)
-        block.reset();
     UniqueEnhMetaFile copy;
     if (picture) {
         copy.reset(::CopyEnhMetaFileA(picture, nullptr));
         if (!copy)
             return E_INVALIDARG;
     }
-    ReplacePicture(std::move(copy));
-    m_hNativeData = std::move(block);
-    ResetPersistentState();
+    AdoptContents(std::move(copy), std::move(block));
     return S_OK;
+}
+
+void CEmbeddedObject::AdoptContents(UniqueEnhMetaFile picture, UniqueHGlobal nativeData)
+{
+    if (NativeDataSize(nativeData.get()) == 0)
+        nativeData.reset();
+    ReplacePicture(std::move(picture));
+    m_hNativeData = std::move(nativeData);
+    ResetPersistentState();
 }
 
 HRESULT CEmbeddedObject::WritePicture(IStream* stream)

@@ -444,29 +444,20 @@ public:
             if (iteration == 30 || (iteration > 30 && iteration % 50 == 0)) {
                 // Nothing an input can claim makes the process take more than a
                 // small multiple of the largest real input.
-                fuzz::Memory now = fuzz::ProcessMemory();
-                const SIZE_T bound = 96u * 1024 * 1024;
-                if (now.peakCommit > baseline.peakCommit + bound) {
-                    findings_.Fail(iteration,
-                                   "peak commit grew by " +
-                                       std::to_string((now.peakCommit - baseline.peakCommit) >> 20) +
-                                       " MB on an input of " + std::to_string(input.size()) + " bytes");
-                    baseline.peakCommit = now.peakCommit;
-                }
-                if (now.peakVirtual > baseline.peakVirtual + bound) {
-                    findings_.Fail(iteration,
-                                   "peak address space grew by " +
-                                       std::to_string((now.peakVirtual - baseline.peakVirtual) >> 20) +
-                                       " MB on an input of " + std::to_string(input.size()) + " bytes");
-                    baseline.peakVirtual = now.peakVirtual;
-                }
-                if (now.privateBytes > baseline.privateBytes + bound) {
-                    findings_.Fail(iteration,
-                                   "private bytes grew by " +
-                                       std::to_string((now.privateBytes - baseline.privateBytes) >> 20) +
-                                       " MB");
-                    baseline.privateBytes = now.privateBytes;
-                }
+                const fuzz::Memory now = fuzz::ProcessMemory();
+                const auto bounded = [&](SIZE_T fuzz::Memory::*figure, const char* what) {
+                    const SIZE_T bound = 96u * 1024 * 1024;
+                    if (now.*figure <= baseline.*figure + bound)
+                        return;
+                    findings_.Fail(iteration, std::string(what) + " grew by " +
+                                                  std::to_string((now.*figure - baseline.*figure) >> 20) +
+                                                  " MB on an input of " + std::to_string(input.size()) +
+                                                  " bytes");
+                    baseline.*figure = now.*figure;
+                };
+                bounded(&fuzz::Memory::peakCommit, "peak commit");
+                bounded(&fuzz::Memory::peakVirtual, "peak address space");
+                bounded(&fuzz::Memory::privateBytes, "private bytes");
             }
         }
         findings_.Report(iteration, budget);
