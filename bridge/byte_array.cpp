@@ -110,16 +110,20 @@ HRESULT CopyByteArrayToGlobal(SAFEARRAY* array, UniqueHGlobal* block)
     const ULONG length = ByteArrayLength(array);
     // An empty document is a movable block of no bytes: a zero-byte fixed block
     // may report a size of one, and the receiver would keep a byte that never was.
-    block->reset(length ? ::GlobalAlloc(GMEM_FIXED, length) : ::GlobalAlloc(GMEM_MOVEABLE, 0));
-    if (!*block)
-        return E_OUTOFMEMORY;
-    if (length == 0)
-        return S_OK;
+    if (length == 0) {
+        block->reset(::GlobalAlloc(GMEM_MOVEABLE, 0));
+        return *block ? S_OK : E_OUTOFMEMORY;
+    }
+    // The data must be there before memory is taken for the count the
+    // descriptor claims: a bare descriptor can claim gigabytes.
     SafeArrayDataGuard data(array);
     if (FAILED(data.status()))
         return data.status();
     if (!data.bytes())
         return E_INVALIDARG;
+    block->reset(::GlobalAlloc(GMEM_FIXED, length));
+    if (!*block)
+        return E_OUTOFMEMORY;
     GlobalLockGuard target(block->get());
     if (!target)
         return E_OUTOFMEMORY;

@@ -1,13 +1,13 @@
 #!/usr/bin/env bash
 # The long fuzzing run: builds like tools/test.sh, then runs the three fuzz
 # programs (storage, automation, registry) under Wine with a larger budget.
-#   tools/fuzz.sh            4000 iterations each
-#   tools/fuzz.sh 20000      that many iterations each
+#   tools/fuzz.sh            20000 iterations each
+#   tools/fuzz.sh 50000      that many iterations each
 #   tools/fuzz.sh 600s       each program for that many seconds
 # QUILLMORPH_FUZZ_SEED=<number> runs with another seed than the fixed one.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
-budget=${1:-4000}
+budget=${1:-20000}
 mkdir -p "$root/build"
 "$root/tools/build.sh"
 
