@@ -15,59 +15,13 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
-#include <vector>
 
-#include "quillmorphole.h"
+#include "support/editor_double.h"
 
-namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-Bytes ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
-
-VARIANT ByteArray(const Bytes& bytes)
-{
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_ARRAY | VT_UI1;
-    v.parray = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    void* data = nullptr;
-    ::SafeArrayAccessData(v.parray, &data);
-    if (!bytes.empty())
-        std::memcpy(data, bytes.data(), bytes.size());
-    ::SafeArrayUnaccessData(v.parray);
-    return v;
-}
-
-Bytes NewPicture(int key)
-{
-    RECT frame = {0, 0, 4000, 3000};
-    HDC dc = ::CreateEnhMetaFileW(nullptr, nullptr, &frame, nullptr);
-    ::Rectangle(dc, 5 + key, 5, 90, 70);
-    ::Ellipse(dc, 20, 20, 60, 50 + key);
-    HENHMETAFILE picture = ::CloseEnhMetaFile(dc);
-    Bytes bits(::GetEnhMetaFileBits(picture, 0, nullptr));
-    ::GetEnhMetaFileBits(picture, static_cast<UINT>(bits.size()), bits.data());
-    ::DeleteEnhMetaFile(picture);
-    return bits;
-}
-
-} // namespace
+using namespace editor_double;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
@@ -99,21 +53,14 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (SUCCEEDED(hr))
         hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
                                 reinterpret_cast<void**>(&bridge));
-    VARIANT keyArg;
-    ::VariantInit(&keyArg);
-    keyArg.vt = VT_I4;
-    keyArg.lVal = std::atoi(key.c_str());
+    VARIANT keyArg = KeyArgument(std::atoi(key.c_str()));
     if (SUCCEEDED(hr) && action == "update") {
         Bytes native = {'E', 'D', 'I', 'T', 'E', 'D', ':'};
         native.insert(native.end(), document.begin(), document.end());
         const Bytes picture = NewPicture(keyArg.lVal);
         WriteAll(folder + "editor-" + key + ".native", native);
         WriteAll(folder + "editor-" + key + ".emf", picture);
-        VARIANT f = ByteArray(native);
-        VARIANT g = ByteArray(picture);
-        hr = bridge->UpdateAndClose(f, g, keyArg);
-        ::VariantClear(&f);
-        ::VariantClear(&g);
+        hr = Update(bridge, native, picture, keyArg);
     } else if (SUCCEEDED(hr) && action == "close") {
         hr = bridge->Close(keyArg);
     } else if (SUCCEEDED(hr) && action == "close-late") {
@@ -135,12 +82,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     std::snprintf(result, sizeof(result), "0x%08lX", static_cast<unsigned long>(hr));
     log << "result=" << result << "\n";
 
-    // Written under another name first, so that a reader never sees half a log.
-    const std::string logPath = folder + "editor-" + key + ".log";
-    {
-        std::ofstream out(logPath + ".part", std::ios::binary);
-        out << log.str();
-    }
-    ::MoveFileExA((logPath + ".part").c_str(), logPath.c_str(), MOVEFILE_REPLACE_EXISTING);
+    WriteLogWhole(folder + "editor-" + key + ".log", log.str());
     return SUCCEEDED(hr) ? 0 : 1;
 }

@@ -17,70 +17,20 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <cstring>
 #include <fstream>
 #include <iterator>
 #include <sstream>
 #include <string>
-#include <vector>
 
-#include "quillmorphole.h"
+#include "support/editor_double.h"
+
+using namespace editor_double;
 
 namespace {
-
-using Bytes = std::vector<unsigned char>;
-
-Bytes ReadAll(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-}
-
-void WriteAll(const std::string& path, const Bytes& bytes)
-{
-    std::ofstream out(path, std::ios::binary);
-    out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-}
 
 bool Exists(const std::string& path)
 {
     return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
-}
-
-VARIANT ByteArray(const Bytes& bytes)
-{
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_ARRAY | VT_UI1;
-    v.parray = ::SafeArrayCreateVector(VT_UI1, 0, static_cast<ULONG>(bytes.size()));
-    void* data = nullptr;
-    ::SafeArrayAccessData(v.parray, &data);
-    if (!bytes.empty())
-        std::memcpy(data, bytes.data(), bytes.size());
-    ::SafeArrayUnaccessData(v.parray);
-    return v;
-}
-
-Bytes NewPicture(int key)
-{
-    RECT frame = {0, 0, 4000, 3000};
-    HDC dc = ::CreateEnhMetaFileW(nullptr, nullptr, &frame, nullptr);
-    ::Rectangle(dc, 5 + key % 50, 5, 90, 70);
-    HENHMETAFILE picture = ::CloseEnhMetaFile(dc);
-    Bytes bits(::GetEnhMetaFileBits(picture, 0, nullptr));
-    ::GetEnhMetaFileBits(picture, static_cast<UINT>(bits.size()), bits.data());
-    ::DeleteEnhMetaFile(picture);
-    return bits;
-}
-
-HRESULT Update(IQuillmorphOLE* bridge, const Bytes& native, const Bytes& picture, VARIANT key)
-{
-    VARIANT f = ByteArray(native);
-    VARIANT g = ByteArray(picture);
-    const HRESULT hr = bridge->UpdateAndClose(f, g, key);
-    ::VariantClear(&f);
-    ::VariantClear(&g);
-    return hr;
 }
 
 } // namespace
@@ -118,10 +68,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
                                 reinterpret_cast<void**>(&bridge));
     log << "connect=" << (SUCCEEDED(hr) ? "ok" : "failed") << "\n";
 
-    VARIANT ownKey;
-    ::VariantInit(&ownKey);
-    ownKey.vt = VT_I4;
-    ownKey.lVal = std::atoi(key.c_str());
+    const VARIANT ownKey = KeyArgument(std::atoi(key.c_str()));
 
     std::istringstream steps(script);
     std::string step;
@@ -130,11 +77,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         if (step == "update") {
             result = Update(bridge, native, picture, ownKey);
         } else if (step.compare(0, 11, "update-key:") == 0) {
-            VARIANT other;
-            ::VariantInit(&other);
-            other.vt = VT_I4;
-            other.lVal = std::atoi(step.c_str() + 11);
-            result = Update(bridge, native, picture, other);
+            result = Update(bridge, native, picture, KeyArgument(std::atoi(step.c_str() + 11)));
         } else if (step.compare(0, 12, "update-text:") == 0) {
             const std::string text = step.substr(12);
             VARIANT other;
@@ -165,10 +108,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     ::CoUninitialize();
     log << "done\n";
 
-    {
-        std::ofstream out(stem + ".log.part", std::ios::binary);
-        out << log.str();
-    }
-    ::MoveFileExA((stem + ".log.part").c_str(), (stem + ".log").c_str(), MOVEFILE_REPLACE_EXISTING);
+    WriteLogWhole(stem + ".log", log.str());
     return 0;
 }

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "server/class_ids.h"
+#include "support/container_site.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
 
@@ -147,7 +148,7 @@ inline Bytes EditedBy(LONG key, const Bytes& document)
 
 // A container's site for a drawing and its advise sink in one. Every site call
 // answers `failure`; the hooks let a test misbehave from inside a call.
-class FaultSite : public IOleClientSite, public IAdviseSink
+class FaultSite : public testing_support::ContainerSite
 {
 public:
     HRESULT failure = S_OK;
@@ -156,25 +157,7 @@ public:
     int showObjects = 0;
     int showWindows = 0;
     int saveRequests = 0;
-    int dataChanges = 0;
-    int closes = 0;
 
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || riid == IID_IOleClientSite)
-            *ppv = static_cast<IOleClientSite*>(this);
-        else if (riid == IID_IAdviseSink)
-            *ppv = static_cast<IAdviseSink*>(this);
-        else
-            return E_NOINTERFACE;
-        return S_OK;
-    }
-    // Lives as long as the test or program that made it.
-    STDMETHOD_(ULONG, AddRef)() override { return 2; }
-    STDMETHOD_(ULONG, Release)() override { return 1; }
     STDMETHOD(SaveObject)() override
     {
         ++saveRequests;
@@ -205,16 +188,12 @@ public:
         return failure;
     }
     STDMETHOD(RequestNewObjectLayout)() override { return failure == S_OK ? E_NOTIMPL : failure; }
-    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override
+    STDMETHOD_(void, OnDataChange)(FORMATETC* format, STGMEDIUM* medium) override
     {
-        ++dataChanges;
+        ContainerSite::OnDataChange(format, medium);
         if (onDataChange)
             onDataChange();
     }
-    STDMETHOD_(void, OnViewChange)(DWORD, LONG) override {}
-    STDMETHOD_(void, OnRename)(IMoniker*) override {}
-    STDMETHOD_(void, OnSave)() override {}
-    STDMETHOD_(void, OnClose)() override { ++closes; }
 };
 
 inline HRESULT WriteStream(IStorage* storage, const wchar_t* name, const Bytes& bytes)
