@@ -14,11 +14,14 @@ HRESULT StreamSize32(IStream* stream, ULONG* size);
 
 // Reads the stream from its start into a new fixed block, up to the claimed
 // count of bytes or until the stream ends. Memory follows the bytes that
-// arrive, not the claim: the block starts at no more than kTrustedClaim bytes
-// and doubles while the stream keeps delivering, so a file that merely claims
-// gigabytes costs a few megabytes. The block ends holding exactly *read bytes
-// (no block when nothing was read). A failed read gives its HRESULT, a block
-// that cannot be had E_OUTOFMEMORY.
+// arrive, not the claim: a claim of up to kTrustedClaim bytes is allocated
+// outright (so a file can cost at most that much beyond what it holds); beyond
+// that the block starts at kTrustedClaim and doubles while the stream keeps
+// delivering, so a file that merely claims gigabytes costs no more than
+// kTrustedClaim; a real document larger than that pays one copy of what has
+// arrived per doubling. The block ends
+// holding exactly *read bytes (no block when nothing was read). A failed read
+// gives its HRESULT, a block that cannot be had E_OUTOFMEMORY.
 HRESULT ReadClaimedBytes(IStream* stream, ULONG claimed, UniqueHGlobal* block, ULONG* read);
 
-constexpr ULONG kTrustedClaim = 32u << 20;
+constexpr ULONG kTrustedClaim = 64u << 20;
