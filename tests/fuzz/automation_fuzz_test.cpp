@@ -551,20 +551,11 @@ protected:
             }
             if (iteration >= 50 && iteration % 50 == 0) {
                 const fuzz::Memory now = fuzz::ProcessMemory();
-                if (now.peakVirtual > baseline.peakVirtual + 64u * 1024 * 1024) {
-                    findings_.Fail(iteration,
-                                   "peak address space grew by " +
-                                       std::to_string((now.peakVirtual - baseline.peakVirtual) >> 20) +
-                                       " MB");
-                    baseline.peakVirtual = now.peakVirtual;
-                }
-                if (now.privateBytes > baseline.privateBytes + 64u * 1024 * 1024) {
-                    findings_.Fail(iteration,
-                                   "private bytes grew by " +
-                                       std::to_string((now.privateBytes - baseline.privateBytes) >> 20) +
-                                       " MB");
-                    baseline.privateBytes = now.privateBytes;
-                }
+                const SIZE_T bound = 64u * 1024 * 1024;
+                fuzz::ExpectBounded(findings_, iteration, now, &baseline, &fuzz::Memory::peakVirtual,
+                                    "peak address space", bound, "");
+                fuzz::ExpectBounded(findings_, iteration, now, &baseline, &fuzz::Memory::privateBytes,
+                                    "private bytes", bound, "");
             }
         }
         bridge->CloseAll();

@@ -250,4 +250,16 @@ inline std::string Hex(HRESULT hr)
     return text;
 }
 
+// Fails the iteration when a memory figure has grown by more than bound since
+// the baseline, and takes the new figure as the baseline for what follows.
+inline void ExpectBounded(Findings& findings, uint32_t iteration, const Memory& now, Memory* baseline,
+                          SIZE_T Memory::*figure, const char* what, SIZE_T bound, const std::string& context)
+{
+    if (now.*figure <= baseline->*figure + bound)
+        return;
+    findings.Fail(iteration, std::string(what) + " grew by " +
+                                 std::to_string((now.*figure - baseline->*figure) >> 20) + " MB" + context);
+    baseline->*figure = now.*figure;
+}
+
 } // namespace fuzz

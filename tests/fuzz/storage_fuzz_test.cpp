@@ -445,19 +445,14 @@ public:
                 // Nothing an input can claim makes the process take more than a
                 // small multiple of the largest real input.
                 const fuzz::Memory now = fuzz::ProcessMemory();
-                const auto bounded = [&](SIZE_T fuzz::Memory::*figure, const char* what) {
-                    const SIZE_T bound = 96u * 1024 * 1024;
-                    if (now.*figure <= baseline.*figure + bound)
-                        return;
-                    findings_.Fail(iteration, std::string(what) + " grew by " +
-                                                  std::to_string((now.*figure - baseline.*figure) >> 20) +
-                                                  " MB on an input of " + std::to_string(input.size()) +
-                                                  " bytes");
-                    baseline.*figure = now.*figure;
-                };
-                bounded(&fuzz::Memory::peakCommit, "peak commit");
-                bounded(&fuzz::Memory::peakVirtual, "peak address space");
-                bounded(&fuzz::Memory::privateBytes, "private bytes");
+                const SIZE_T bound = 96u * 1024 * 1024;
+                const std::string context = " on an input of " + std::to_string(input.size()) + " bytes";
+                fuzz::ExpectBounded(findings_, iteration, now, &baseline, &fuzz::Memory::peakCommit,
+                                    "peak commit", bound, context);
+                fuzz::ExpectBounded(findings_, iteration, now, &baseline, &fuzz::Memory::peakVirtual,
+                                    "peak address space", bound, context);
+                fuzz::ExpectBounded(findings_, iteration, now, &baseline, &fuzz::Memory::privateBytes,
+                                    "private bytes", bound, context);
             }
         }
         findings_.Report(iteration, budget);
