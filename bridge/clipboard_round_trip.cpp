@@ -151,13 +151,12 @@ STDMETHODIMP CDispinterface::TripBack(VARIANT* d)
     if (FAILED(storage->OpenStream(L"ZRN", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &stream)) &&
         FAILED(storage->OpenStream(L"ZRN", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
         return S_OK;
-    ULONG claimed = 0;
-    if (FAILED(StreamSize32(stream.Get(), &claimed)))
-        return S_OK;
-    // A stream that ends early gives what it holds, not a padded array.
+    // A stream that ends early gives what it holds, not a padded array; one
+    // that claims 4 GiB or more is no drawing.
     UniqueHGlobal buffer;
     ULONG read = 0;
-    HRESULT hr = ReadClaimedBytes(stream.Get(), claimed, &buffer, &read);
+    ULONG claimed = 0;
+    HRESULT hr = ReadClaimedBytes(stream.Get(), &buffer, &read, &claimed);
     if (hr == E_OUTOFMEMORY)
         return hr;
     if (FAILED(hr))

@@ -275,13 +275,10 @@ HRESULT CEmbeddedObject::WriteNativeData(IStream* stream)
 HRESULT CEmbeddedObject::ReadPicture(IStream* stream, UniqueEnhMetaFile* picture)
 {
     picture->reset();
-    ULONG size = 0;
-    HRESULT hr = StreamSize32(stream, &size);
-    if (FAILED(hr))
-        return hr;
     UniqueHGlobal bits;
     ULONG read = 0;
-    hr = ReadClaimedBytes(stream, size, &bits, &read);
+    ULONG claimed = 0;
+    HRESULT hr = ReadClaimedBytes(stream, &bits, &read, &claimed);
     if (FAILED(hr))
         return hr;
     if (read == 0)
@@ -300,17 +297,14 @@ HRESULT CEmbeddedObject::ReadPicture(IStream* stream, UniqueEnhMetaFile* picture
 HRESULT CEmbeddedObject::ReadNativeData(IStream* stream, UniqueHGlobal* nativeData)
 {
     nativeData->reset();
-    ULONG size = 0;
-    HRESULT hr = StreamSize32(stream, &size);
-    if (FAILED(hr))
-        return hr;
     UniqueHGlobal block;
     ULONG read = 0;
-    hr = ReadClaimedBytes(stream, size, &block, &read);
+    ULONG claimed = 0;
+    HRESULT hr = ReadClaimedBytes(stream, &block, &read, &claimed);
     if (FAILED(hr))
         return hr;
     // A short read would hand the editor a document with an undefined tail.
-    if (read != size)
+    if (read != claimed)
         return STG_E_READFAULT;
     *nativeData = std::move(block);
     return S_OK;

@@ -35,8 +35,7 @@ bool ResizeBlock(UniqueHGlobal* block, ULONG size)
     return true;
 }
 
-} // namespace
-
+// The size of a stream as a 32-bit count.
 HRESULT StreamSize32(IStream* stream, ULONG* size)
 {
     ULARGE_INTEGER big = {};
@@ -49,18 +48,25 @@ HRESULT StreamSize32(IStream* stream, ULONG* size)
     return S_OK;
 }
 
-HRESULT ReadClaimedBytes(IStream* stream, ULONG claimed, UniqueHGlobal* block, ULONG* read)
+} // namespace
+
+HRESULT ReadClaimedBytes(IStream* stream, UniqueHGlobal* block, ULONG* read, ULONG* claimed)
 {
     block->reset();
     *read = 0;
-    LARGE_INTEGER start = {};
-    HRESULT hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    *claimed = 0;
+    HRESULT hr = StreamSize32(stream, claimed);
     if (FAILED(hr))
         return hr;
-    if (claimed == 0)
+    const ULONG size = *claimed;
+    LARGE_INTEGER start = {};
+    hr = stream->Seek(start, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr))
+        return hr;
+    if (size == 0)
         return S_OK;
 
-    ULONG capacity = std::min(claimed, kTrustedClaim);
+    ULONG capacity = std::min(size, kTrustedClaim);
     UniqueHGlobal bytes(::GlobalAlloc(GMEM_FIXED, capacity));
     if (!bytes)
         return E_OUTOFMEMORY;
@@ -76,9 +82,9 @@ HRESULT ReadClaimedBytes(IStream* stream, ULONG claimed, UniqueHGlobal* block, U
         if (FAILED(hr))
             return hr;
         filled += chunk;
-        if (filled < capacity || filled == claimed)
+        if (filled < capacity || filled == size)
             break;
-        capacity = static_cast<ULONG>(std::min<ULONGLONG>(claimed, ULONGLONG(capacity) * 2));
+        capacity = static_cast<ULONG>(std::min<ULONGLONG>(size, ULONGLONG(capacity) * 2));
         if (!ResizeBlock(&bytes, capacity))
             return E_OUTOFMEMORY;
     }

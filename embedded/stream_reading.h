@@ -8,20 +8,17 @@
 
 #include "server/handles.h"
 
-// The size of a stream as a 32-bit count; a stream of 4 GiB or more gives
-// STG_E_READFAULT (no drawing is that large).
-HRESULT StreamSize32(IStream* stream, ULONG* size);
-
-// Reads the stream from its start into a new fixed block, up to the claimed
-// count of bytes or until the stream ends. Memory follows the bytes that
+// Reads the stream from its start into a new fixed block, up to the size it
+// claims (*claimed) or until it ends; a stream that claims 4 GiB or more gives
+// STG_E_READFAULT (no drawing is that large). Memory follows the bytes that
 // arrive, not the claim: a claim of up to kTrustedClaim bytes is allocated
 // outright (so a file can cost at most that much beyond what it holds); beyond
 // that the block starts at kTrustedClaim and doubles while the stream keeps
 // delivering, so a file that merely claims gigabytes costs no more than
 // kTrustedClaim; a real document larger than that pays one copy of what has
-// arrived per doubling. The block ends
-// holding exactly *read bytes (no block when nothing was read). A failed read
-// gives its HRESULT, a block that cannot be had E_OUTOFMEMORY.
-HRESULT ReadClaimedBytes(IStream* stream, ULONG claimed, UniqueHGlobal* block, ULONG* read);
+// arrived per doubling. The block ends holding exactly *read bytes (no block
+// when nothing was read). A failed read gives its HRESULT, a block that cannot
+// be had E_OUTOFMEMORY.
+HRESULT ReadClaimedBytes(IStream* stream, UniqueHGlobal* block, ULONG* read, ULONG* claimed);
 
 constexpr ULONG kTrustedClaim = 64u << 20;
