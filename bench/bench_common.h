@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "server/handles.h"
+#include "tests/support/test_support.h"
 
 namespace bench {
 
@@ -55,16 +56,7 @@ inline double Median(std::vector<double> values)
     return values.size() % 2 ? values[middle] : (values[middle - 1] + values[middle]) / 2.0;
 }
 
-inline Bytes PatternBytes(size_t size, unsigned seed)
-{
-    Bytes bytes(size);
-    unsigned state = seed * 2654435761u + 1u;
-    for (auto& b : bytes) {
-        state = state * 1103515245u + 12345u;
-        b = static_cast<BYTE>(state >> 16);
-    }
-    return bytes;
-}
+using testing_support::PatternBytes;
 
 // The bits of an enhanced metafile of about size bytes: polylines, as a drawing
 // application's picture is made of.

@@ -12,6 +12,7 @@
 #include <wrl/client.h>
 
 #include "server/handles.h"
+#include "support/test_support.h"
 
 namespace bridge_test {
 
@@ -46,16 +47,7 @@ inline Bytes BytesOf(const VARIANT& value)
     return bytes;
 }
 
-inline Bytes PatternBytes(size_t size, unsigned seed)
-{
-    Bytes bytes(size);
-    unsigned state = seed * 2654435761u + 1u;
-    for (auto& b : bytes) {
-        state = state * 1103515245u + 12345u;
-        b = static_cast<BYTE>(state >> 16);
-    }
-    return bytes;
-}
+using testing_support::PatternBytes;
 
 // The bits of a small enhanced metafile whose content depends on seed.
 inline Bytes PictureBits(int seed)

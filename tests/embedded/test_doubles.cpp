@@ -186,17 +186,6 @@ Bytes BlockBytes(HGLOBAL block)
     return Bytes(locked.bytes(), locked.bytes() + size);
 }
 
-Bytes PatternBytes(size_t size, unsigned seed)
-{
-    Bytes bytes(size);
-    unsigned value = seed * 2654435761u + 1;
-    for (BYTE& b : bytes) {
-        value = value * 1103515245u + 12345u;
-        b = static_cast<BYTE>(value >> 16);
-    }
-    return bytes;
-}
-
 HRESULT ReadStream(IStorage* storage, const wchar_t* name, Bytes* bytes)
 {
     bytes->clear();

@@ -14,6 +14,7 @@
 
 #include "server/class_ids.h"
 #include "server/handles.h"
+#include "support/test_support.h"
 
 namespace embedded_test {
 
@@ -139,7 +140,7 @@ Bytes PictureBits(HENHMETAFILE picture);
 // A fixed global block holding bytes (no block for no bytes).
 HGLOBAL MakeBlock(const Bytes& bytes);
 Bytes BlockBytes(HGLOBAL block);
-Bytes PatternBytes(size_t size, unsigned seed);
+using testing_support::PatternBytes;
 
 // The whole content of a stream of storage, or an error.
 HRESULT ReadStream(IStorage* storage, const wchar_t* name, Bytes* bytes);

@@ -31,6 +31,18 @@ private:
     HRESULT hr_;
 };
 
+// Bytes that look random and are the same for the same size and seed.
+inline std::vector<BYTE> PatternBytes(size_t size, unsigned seed)
+{
+    std::vector<BYTE> bytes(size);
+    unsigned state = seed * 2654435761u + 1u;
+    for (BYTE& b : bytes) {
+        state = state * 1103515245u + 12345u;
+        b = static_cast<BYTE>(state >> 16);
+    }
+    return bytes;
+}
+
 // The server executable built beside the tests, as a Windows path.
 std::wstring ServerExePath();
 
