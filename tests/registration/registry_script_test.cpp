@@ -521,6 +521,40 @@ TEST_F(RegistryScript, BlocksNestAtMost64Deep)
 
 // --- Script resources ------------------------------------------------------------
 
+// HKCR\CLSID is kept once per view on a 64-bit system (and in the prefixes the
+// tests run in): a script told a view writes, removes and takes back there only.
+TEST_F(RegistryScript, AScriptToldAViewWritesRemovesAndTakesBackInThatViewOnly)
+{
+    const std::string clsid = "{5A1D0C2E-7E3B-4F19-9D0A-2C6B8E4F1A37}";
+    const std::wstring key = L"CLSID\\" + Wide(clsid);
+    auto Script = [&](const std::string& extra) {
+        return "HKCR\r\n{\r\n\tNoRemove CLSID\r\n\t{\r\n\t\tForceRemove " + clsid +
+               " = s 'x'\r\n\t\t{\r\n\t\t\tSub = s 'y'\r\n" + extra + "\t\t}\r\n\t}\r\n}";
+    };
+
+    target_.view = KEY_WOW64_32KEY;
+    ASSERT_EQ(ApplyRaw(Script("")), S_OK);
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + L"\\Sub", nullptr, KEY_WOW64_32KEY), L"y");
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY));
+
+    target_.view = KEY_WOW64_64KEY;
+    ASSERT_EQ(ApplyRaw(Script("")), S_OK);
+    target_.view = KEY_WOW64_32KEY;
+    ASSERT_EQ(ApplyRaw(Script(""), false), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key, KEY_WOW64_32KEY));
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + L"\\Sub", nullptr, KEY_WOW64_64KEY), L"y");
+
+    // Registering fails after the key and its subkey were written in this view:
+    // they are taken back here, and the other view keeps its own.
+    EXPECT_EQ(ApplyRaw(Script("\t\t\tVal broken s 'z'\r\n")), DISP_E_EXCEPTION);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key, KEY_WOW64_32KEY));
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + L"\\Sub", nullptr, KEY_WOW64_64KEY), L"y");
+
+    target_.view = KEY_WOW64_64KEY;
+    ASSERT_EQ(ApplyRaw(Script(""), false), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY));
+}
+
 TEST_F(RegistryScript, AMissingModuleOrResourceFailsWithThePlatformsError)
 {
     wchar_t self[MAX_PATH];
