@@ -2,6 +2,9 @@
 
 #include <tlhelp32.h>
 
+#include <fstream>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include "server/class_ids.h"
@@ -90,6 +93,57 @@ DWORD RunProcess(const std::wstring& exe, const std::wstring& arguments, DWORD t
     DWORD code = 0;
     ::GetExitCodeProcess(process.get(), &code);
     return code;
+}
+
+std::string RunScriptHost(const std::wstring& script, bool* underWow64)
+{
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring outPath = std::wstring(temp) + L"quillmorph_script_host.out";
+    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
+    UniqueKernelHandle out =
+        AdoptFileHandle(::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    EXPECT_TRUE(out);
+    std::wstring commandLine = L"cscript.exe //nologo \"" + script + L"\"";
+    STARTUPINFOW si = {};
+    si.cb = sizeof(si);
+    si.dwFlags = STARTF_USESTDHANDLES;
+    si.hStdOutput = out.get();
+    si.hStdError = out.get();
+    PROCESS_INFORMATION pi = {};
+    EXPECT_TRUE(
+        ::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+    UniqueKernelHandle process(pi.hProcess);
+    UniqueKernelHandle thread(pi.hThread);
+    out.reset();
+    if (underWow64 && process) {
+        BOOL wow64 = FALSE;
+        *underWow64 = ::IsWow64Process(process.get(), &wow64) && wow64;
+    }
+    ULONGLONG deadline = NowMs() + 60000;
+    while (process && ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+           NowMs() < deadline)
+        PumpMessagesFor(10);
+    std::ifstream file(std::string(outPath.begin(), outPath.end()));
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool Is32BitExecutable(const std::wstring& exe)
+{
+    std::ifstream file(std::string(exe.begin(), exe.end()), std::ios::binary);
+    IMAGE_DOS_HEADER dos = {};
+    if (!file.read(reinterpret_cast<char*>(&dos), sizeof(dos)) || dos.e_magic != IMAGE_DOS_SIGNATURE)
+        return false;
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER header = {};
+    file.seekg(dos.e_lfanew);
+    if (!file.read(reinterpret_cast<char*>(&signature), sizeof(signature)) ||
+        signature != IMAGE_NT_SIGNATURE || !file.read(reinterpret_cast<char*>(&header), sizeof(header)))
+        return false;
+    return header.Machine == IMAGE_FILE_MACHINE_I386;
 }
 
 ULONGLONG NowMs()

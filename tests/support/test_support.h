@@ -69,6 +69,16 @@ DWORD RunProcess(const std::wstring& exe, const std::wstring& arguments, DWORD t
 // Starts exe and returns its process handle without waiting.
 UniqueKernelHandle StartProcess(const std::wstring& exe, const std::wstring& arguments, DWORD* pid = nullptr);
 
+// Runs script with the platform's script host (cscript of this process's
+// bitness), pumping this thread's messages meanwhile (a clipboard data object
+// may live here), and returns what it printed. underWow64, when given, tells
+// whether the host ran as a 32-bit process on a 64-bit system.
+std::string RunScriptHost(const std::wstring& script, bool* underWow64 = nullptr);
+
+// True when the executable exe is built for 32-bit x86, read from the
+// file's header (false for anything else or when it cannot be read).
+bool Is32BitExecutable(const std::wstring& exe);
+
 // Milliseconds from a monotonic clock.
 ULONGLONG NowMs();
 
