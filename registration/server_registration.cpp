@@ -130,35 +130,6 @@ LONG CopyKeyTree(HKEY source, REGSAM sourceView, HKEY parent, const char* name, 
     }
 }
 
-// Calls visit(IID) for each interface that library describes; the first
-// failure ends the walk.
-template <class Visit> HRESULT ForEachInterface(ITypeLib* library, Visit visit)
-{
-    UINT count = library->GetTypeInfoCount();
-    for (UINT i = 0; i < count; ++i) {
-        TYPEKIND kind = TKIND_MAX;
-        if (FAILED(library->GetTypeInfoType(i, &kind)) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH))
-            continue;
-        ComPtr<ITypeInfo> info;
-        HRESULT hr = library->GetTypeInfo(i, info.GetAddressOf());
-        if (FAILED(hr))
-            return hr;
-        TYPEATTR* attr = nullptr;
-        hr = info->GetTypeAttr(&attr);
-        if (FAILED(hr))
-            return hr;
-        const IID iid = attr->guid;
-        info->ReleaseTypeAttr(attr);
-        hr = visit(iid);
-        if (FAILED(hr))
-            return hr;
-    }
-    return S_OK;
-}
-
-// The library's identifier as the interface entries name it.
-HRESULT LibraryIdText(ITypeLib* library, wchar_t (&text)[40]);
-
 class LibAttrGuard
 {
 public:
@@ -178,6 +149,7 @@ private:
     TLIBATTR* attr_ = nullptr;
 };
 
+// The library's identifier as the interface entries name it.
 HRESULT LibraryIdText(ITypeLib* library, wchar_t (&text)[40])
 {
     LibAttrGuard attr(library);
@@ -185,6 +157,36 @@ HRESULT LibraryIdText(ITypeLib* library, wchar_t (&text)[40])
     if (FAILED(hr))
         return hr;
     return ::StringFromGUID2(attr->guid, text, 40) ? S_OK : E_FAIL;
+}
+
+// Calls visit(the path of Interface\{IID}, the library's identifier as text)
+// for each interface that library describes; the first failure ends the walk.
+template <class Visit> HRESULT ForEachInterfaceKey(ITypeLib* library, Visit visit)
+{
+    wchar_t libraryId[40];
+    HRESULT hr = LibraryIdText(library, libraryId);
+    if (FAILED(hr))
+        return hr;
+    UINT count = library->GetTypeInfoCount();
+    for (UINT i = 0; i < count; ++i) {
+        TYPEKIND kind = TKIND_MAX;
+        if (FAILED(library->GetTypeInfoType(i, &kind)) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH))
+            continue;
+        ComPtr<ITypeInfo> info;
+        hr = library->GetTypeInfo(i, info.GetAddressOf());
+        if (FAILED(hr))
+            return hr;
+        TYPEATTR* attr = nullptr;
+        hr = info->GetTypeAttr(&attr);
+        if (FAILED(hr))
+            return hr;
+        const IID iid = attr->guid;
+        info->ReleaseTypeAttr(attr);
+        hr = visit(InterfaceKeyPath(iid), libraryId);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
 }
 
 } // namespace
@@ -434,13 +436,8 @@ HRESULT UnregisterServerTypeLibrary(HINSTANCE module)
 
 HRESULT MirrorInterfaceEntries(ITypeLib* library, bool perUser)
 {
-    wchar_t libraryId[40];
-    HRESULT hr = LibraryIdText(library, libraryId);
-    if (FAILED(hr))
-        return hr;
     const RegistryViews views = RegistrationViews();
-    return ForEachInterface(library, [&](REFIID iid) -> HRESULT {
-        const std::string path = InterfaceKeyPath(iid);
+    return ForEachInterfaceKey(library, [&](const std::string& path, const wchar_t* libraryId) -> HRESULT {
         // A view the platform wrote is the model for the others.
         REGSAM sourceView = 0;
         CRegKeyHandle source;
@@ -467,13 +464,8 @@ HRESULT MirrorInterfaceEntries(ITypeLib* library, bool perUser)
 
 HRESULT RemoveInterfaceEntries(ITypeLib* library, bool perUser)
 {
-    wchar_t libraryId[40];
-    HRESULT hr = LibraryIdText(library, libraryId);
-    if (FAILED(hr))
-        return hr;
     const RegistryViews views = RegistrationViews();
-    return ForEachInterface(library, [&](REFIID iid) -> HRESULT {
-        const std::string path = InterfaceKeyPath(iid);
+    return ForEachInterfaceKey(library, [&](const std::string& path, const wchar_t* libraryId) -> HRESULT {
         for (REGSAM view : views) {
             // Another library's entries for the same interface are not ours.
             if (!InterfaceNamesLibrary(path, view, libraryId))

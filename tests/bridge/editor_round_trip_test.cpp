@@ -154,19 +154,7 @@ protected:
         ASSERT_EQ(data_->DAdvise(&any, ADVF_NODATA, &site_, &connection_), S_OK);
     }
 
-    Bytes NativeData()
-    {
-        FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
-                                "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
-                            nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-        StgMediumGuard medium;
-        EXPECT_EQ(data_->GetData(&format, medium.put()), S_OK);
-        if (!medium->hGlobal)
-            return Bytes();
-        const SIZE_T size = ::GlobalSize(medium->hGlobal);
-        GlobalLockGuard lock(medium->hGlobal);
-        return lock ? Bytes(lock.bytes(), lock.bytes() + size) : Bytes();
-    }
+    Bytes NativeData() { return NativeDataOf(data_.Get()); }
 
     // Saves into the document if asked, lets the drawing go and waits for the
     // server to end: it can only end when no edit holds the drawing any more.

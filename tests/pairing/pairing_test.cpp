@@ -18,6 +18,7 @@
 #include "server/class_ids.h"
 #include "support/clipboard_offer.h"
 #include "support/container_site.h"
+#include "support/registered_class.h"
 #include "support/test_support.h"
 
 using Microsoft::WRL::ComPtr;
@@ -67,20 +68,6 @@ template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
         PumpMessagesFor(50);
     }
     return true;
-}
-
-Bytes NativeData(IDataObject* data)
-{
-    FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
-                            "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
-                        nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    StgMediumGuard medium;
-    EXPECT_EQ(data->GetData(&format, medium.put()), S_OK);
-    if (!medium->hGlobal)
-        return Bytes();
-    const SIZE_T size = ::GlobalSize(medium->hGlobal);
-    GlobalLockGuard lock(medium->hGlobal);
-    return lock ? Bytes(lock.bytes(), lock.bytes() + size) : Bytes();
 }
 
 enum class ServerBuild
@@ -171,33 +158,7 @@ protected:
 TEST_P(Pairing, AContainerInsertsADrawingThatTheOtherBitnessEditsAndReloadsItWithTheEdit)
 {
     // What the container's process reads from the registration.
-    struct
-    {
-        DWORD form;
-        const wchar_t* text;
-    } userTypes[] = {{USERCLASSTYPE_FULL, L"Quillmorph OLE"},
-                     {USERCLASSTYPE_SHORT, L"Quillmorph OLE"},
-                     {USERCLASSTYPE_APPNAME, L"Quillmorph OLE Server"}};
-    for (const auto& userType : userTypes) {
-        LPOLESTR text = nullptr;
-        EXPECT_EQ(::OleRegGetUserType(CLSID_QuillmorphEmbeddedObject, userType.form, &text), S_OK);
-        UniqueTaskMemory owner(text);
-        EXPECT_STREQ(text ? text : L"(none)", userType.text);
-    }
-    ComPtr<IEnumOLEVERB> verbs;
-    ASSERT_EQ(::OleRegEnumVerbs(CLSID_QuillmorphEmbeddedObject, verbs.GetAddressOf()), S_OK);
-    std::map<LONG, std::wstring> found;
-    OLEVERB verb;
-    while (verbs->Next(1, &verb, nullptr) == S_OK) {
-        found[verb.lVerb] = std::wstring(verb.lpszVerbName) + L"," + std::to_wstring(verb.fuFlags) + L"," +
-                            std::to_wstring(verb.grfAttribs);
-        ::CoTaskMemFree(verb.lpszVerbName);
-    }
-    EXPECT_EQ(found, (std::map<LONG, std::wstring>{
-                         {-3, L"Hide,0,1"}, {-2, L"Open,0,0"}, {-1, L"Show,0,0"}, {0, L"&Edit,0,0"}}));
-    DWORD status = 0xFFFFFFFF;
-    EXPECT_EQ(::OleRegGetMiscStatus(CLSID_QuillmorphEmbeddedObject, DVASPECT_CONTENT, &status), S_OK);
-    EXPECT_EQ(status, 0u);
+    ExpectEmbeddedClassAsRegistered();
 
     // A new drawing in a new document, through the default handler.
     wchar_t folder[MAX_PATH] = {};
@@ -239,7 +200,7 @@ TEST_P(Pairing, AContainerInsertsADrawingThatTheOtherBitnessEditsAndReloadsItWit
     EXPECT_TRUE(WaitFor([&] { return site.dataChanges >= 2; }, 30000)) << "native data, then the picture";
     const Bytes edited = FileBytes(InstallFile(L"editor-0.native"));
     ASSERT_FALSE(edited.empty());
-    EXPECT_EQ(NativeData(data.Get()), edited);
+    EXPECT_EQ(NativeDataOf(data.Get()), edited);
 
     // Saved, let go, the document closed.
     ComPtr<IPersistStorage> persist;
@@ -264,7 +225,7 @@ TEST_P(Pairing, AContainerInsertsADrawingThatTheOtherBitnessEditsAndReloadsItWit
               S_OK);
     ASSERT_EQ(::OleRun(ole.Get()), S_OK);
     ASSERT_EQ(ole.As(&data), S_OK);
-    EXPECT_EQ(NativeData(data.Get()), edited);
+    EXPECT_EQ(NativeDataOf(data.Get()), edited);
     data.Reset();
     EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
     ole->SetClientSite(nullptr);

@@ -16,6 +16,7 @@
 #include "registration/server_registration.h"
 #include "registry_reader.h"
 #include "server/class_ids.h"
+#include "support/registered_class.h"
 #include "support/test_support.h"
 
 using Microsoft::WRL::ComPtr;
@@ -325,37 +326,7 @@ TEST_F(RegistrationSwitches, RegServerRegistersTheTypeLibraryForLateBinding)
 TEST_F(RegistrationSwitches, ThePlatformReadsTheEmbeddedClassFromTheEntries)
 {
     ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
-
-    struct
-    {
-        DWORD form;
-        const wchar_t* expected;
-    } userTypes[] = {{USERCLASSTYPE_FULL, L"Quillmorph OLE"},
-                     {USERCLASSTYPE_SHORT, L"Quillmorph OLE"},
-                     {USERCLASSTYPE_APPNAME, L"Quillmorph OLE Server"}};
-    for (const auto& userType : userTypes) {
-        LPOLESTR text = nullptr;
-        EXPECT_EQ(::OleRegGetUserType(CLSID_QuillmorphEmbeddedObject, userType.form, &text), S_OK);
-        UniqueTaskMemory owner(text);
-        ASSERT_NE(text, nullptr);
-        EXPECT_STREQ(text, userType.expected) << "form " << userType.form;
-    }
-
-    ComPtr<IEnumOLEVERB> verbs;
-    ASSERT_EQ(::OleRegEnumVerbs(CLSID_QuillmorphEmbeddedObject, verbs.GetAddressOf()), S_OK);
-    std::map<LONG, std::wstring> found;
-    OLEVERB verb;
-    while (verbs->Next(1, &verb, nullptr) == S_OK) {
-        found[verb.lVerb] = std::wstring(verb.lpszVerbName) + L"," + std::to_wstring(verb.fuFlags) + L"," +
-                            std::to_wstring(verb.grfAttribs);
-        ::CoTaskMemFree(verb.lpszVerbName);
-    }
-    EXPECT_EQ(found, (std::map<LONG, std::wstring>{
-                         {-3, L"Hide,0,1"}, {-2, L"Open,0,0"}, {-1, L"Show,0,0"}, {0, L"&Edit,0,0"}}));
-
-    DWORD status = 0xFFFFFFFF;
-    EXPECT_EQ(::OleRegGetMiscStatus(CLSID_QuillmorphEmbeddedObject, DVASPECT_CONTENT, &status), S_OK);
-    EXPECT_EQ(status, 0u);
+    ExpectEmbeddedClassAsRegistered();
 }
 
 TEST_F(RegistrationSwitches, RegisteringTwiceGivesTheSameContents)

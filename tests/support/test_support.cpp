@@ -146,6 +146,20 @@ bool Is32BitExecutable(const std::wstring& exe)
     return header.Machine == IMAGE_FILE_MACHINE_I386;
 }
 
+std::vector<BYTE> NativeDataOf(IDataObject* data)
+{
+    FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
+                            "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
+                        nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    StgMediumGuard medium;
+    EXPECT_EQ(data->GetData(&format, medium.put()), S_OK);
+    if (!medium->hGlobal)
+        return {};
+    const SIZE_T size = ::GlobalSize(medium->hGlobal);
+    GlobalLockGuard lock(medium->hGlobal);
+    return lock ? std::vector<BYTE>(lock.bytes(), lock.bytes() + size) : std::vector<BYTE>();
+}
+
 ULONGLONG NowMs()
 {
     return ::GetTickCount64();

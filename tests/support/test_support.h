@@ -79,6 +79,10 @@ std::string RunScriptHost(const std::wstring& script, bool* underWow64 = nullptr
 // file's header (false for anything else or when it cannot be read).
 bool Is32BitExecutable(const std::wstring& exe);
 
+// The native document that a drawing serves through data (the native-data
+// flavour on a global block); empty when it serves none.
+std::vector<BYTE> NativeDataOf(IDataObject* data);
+
 // Milliseconds from a monotonic clock.
 ULONGLONG NowMs();
 
