@@ -41,17 +41,6 @@ std::wstring BinFolder()
 
 using testing_support::ContainerSite;
 
-template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = NowMs() + timeoutMs;
-    while (!done()) {
-        if (NowMs() > deadline)
-            return false;
-        PumpMessagesFor(50);
-    }
-    return true;
-}
-
 void WriteStreamBytes(IStorage* storage, const wchar_t* name, const Bytes& bytes)
 {
     ComPtr<IStream> stream;

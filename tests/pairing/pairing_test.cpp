@@ -59,17 +59,6 @@ Bytes FileBytes(const std::wstring& path)
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = NowMs() + timeoutMs;
-    while (!done()) {
-        if (NowMs() > deadline)
-            return false;
-        PumpMessagesFor(50);
-    }
-    return true;
-}
-
 enum class ServerBuild
 {
     This,

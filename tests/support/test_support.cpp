@@ -113,7 +113,8 @@ std::string RunScriptHost(const std::wstring& script, bool* underWow64)
     si.hStdError = out.get();
     PROCESS_INFORMATION pi = {};
     EXPECT_TRUE(
-        ::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi));
+        ::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
+        << "error " << ::GetLastError();
     UniqueKernelHandle process(pi.hProcess);
     UniqueKernelHandle thread(pi.hThread);
     out.reset();

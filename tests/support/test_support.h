@@ -89,4 +89,16 @@ ULONGLONG NowMs();
 // Pumps this thread's messages for the given time.
 void PumpMessagesFor(DWORD ms);
 
+// Pumps this thread's messages until done() holds; false after timeoutMs.
+template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = NowMs() + timeoutMs;
+    while (!done()) {
+        if (NowMs() > deadline)
+            return false;
+        PumpMessagesFor(20);
+    }
+    return true;
+}
+
 } // namespace testing_support
