@@ -1,27 +1,25 @@
 #include "registration/reg_key.h"
 
-#include <cstring>
-
 namespace {
 
-using RegDeleteKeyExAFunc = LONG(WINAPI*)(HKEY, LPCSTR, REGSAM, DWORD);
+using RegDeleteKeyExWFunc = LONG(WINAPI*)(HKEY, LPCWSTR, REGSAM, DWORD);
 
 // Where the extended key deletion exists, it is looked up once and the answer
 // (found or not) is kept for the rest of the process. Only the main thread
 // registers, so the cache needs no lock.
 bool s_bDeleteKeyExLookedUp = false;
-RegDeleteKeyExAFunc s_pfnRegDeleteKeyExA = nullptr;
+RegDeleteKeyExWFunc s_pfnRegDeleteKeyExW = nullptr;
 
-RegDeleteKeyExAFunc DeleteKeyExFunction()
+RegDeleteKeyExWFunc DeleteKeyExFunction()
 {
     if (!s_bDeleteKeyExLookedUp) {
-        HMODULE advapi = ::GetModuleHandleA("Advapi32.dll");
+        HMODULE advapi = ::GetModuleHandleW(L"Advapi32.dll");
         if (advapi)
-            s_pfnRegDeleteKeyExA = reinterpret_cast<RegDeleteKeyExAFunc>(
-                reinterpret_cast<void*>(::GetProcAddress(advapi, "RegDeleteKeyExA")));
+            s_pfnRegDeleteKeyExW = reinterpret_cast<RegDeleteKeyExWFunc>(
+                reinterpret_cast<void*>(::GetProcAddress(advapi, "RegDeleteKeyExW")));
         s_bDeleteKeyExLookedUp = true;
     }
-    return s_pfnRegDeleteKeyExA;
+    return s_pfnRegDeleteKeyExW;
 }
 
 // Names enumerated during a tree deletion: longer ones end the enumeration.
@@ -29,10 +27,10 @@ constexpr DWORD kEnumNameSize = 256;
 
 } // namespace
 
-LONG CRegKeyHandle::Open(HKEY parent, LPCSTR name, REGSAM access)
+LONG CRegKeyHandle::Open(HKEY parent, LPCWSTR name, REGSAM access)
 {
     HKEY key = nullptr;
-    LONG rc = ::RegOpenKeyExA(parent, name, 0, access, &key);
+    LONG rc = ::RegOpenKeyExW(parent, name, 0, access, &key);
     if (rc != ERROR_SUCCESS)
         return rc;
     Close();
@@ -40,11 +38,11 @@ LONG CRegKeyHandle::Open(HKEY parent, LPCSTR name, REGSAM access)
     return ERROR_SUCCESS;
 }
 
-LONG CRegKeyHandle::Create(HKEY parent, LPCSTR name, REGSAM access)
+LONG CRegKeyHandle::Create(HKEY parent, LPCWSTR name, REGSAM access)
 {
     HKEY key = nullptr;
     DWORD disposition = 0;
-    LONG rc = ::RegCreateKeyExA(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
+    LONG rc = ::RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
                                 &disposition);
     if (rc != ERROR_SUCCESS)
         return rc;
@@ -62,44 +60,27 @@ LONG CRegKeyHandle::Close()
     return rc;
 }
 
-LONG SetStringValue(HKEY key, LPCSTR valueName, LPCSTR text)
+LONG SetValue(HKEY key, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD bytes)
 {
-    return ::RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
-                            static_cast<DWORD>(std::strlen(text) + 1));
+    return ::RegSetValueExW(key, valueName, 0, type, data, bytes);
 }
 
-LONG SetDWORDValue(HKEY key, LPCSTR valueName, DWORD value)
+LONG DeleteValue(HKEY key, LPCWSTR valueName)
 {
-    return ::RegSetValueExA(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
-                            sizeof(value));
+    return ::RegDeleteValueW(key, valueName);
 }
 
-LONG SetMultiStringValue(HKEY key, LPCSTR valueName, const char* strings, DWORD bytes)
-{
-    return ::RegSetValueExA(key, valueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(strings), bytes);
-}
-
-LONG SetBinaryValue(HKEY key, LPCSTR valueName, const BYTE* data, DWORD bytes)
-{
-    return ::RegSetValueExA(key, valueName, 0, REG_BINARY, data, bytes);
-}
-
-LONG DeleteValue(HKEY key, LPCSTR valueName)
-{
-    return ::RegDeleteValueA(key, valueName);
-}
-
-LONG RemoveSubkey(HKEY parent, LPCSTR name, REGSAM view)
+LONG RemoveSubkey(HKEY parent, LPCWSTR name, REGSAM view)
 {
     // Without the extended deletion (a system older than the two views) the
     // process's own view is the only one there is.
-    RegDeleteKeyExAFunc deleteKeyEx = DeleteKeyExFunction();
+    RegDeleteKeyExWFunc deleteKeyEx = DeleteKeyExFunction();
     if (deleteKeyEx)
         return deleteKeyEx(parent, name, view, 0);
-    return ::RegDeleteKeyA(parent, name);
+    return ::RegDeleteKeyW(parent, name);
 }
 
-LONG DeleteKeyTree(HKEY parent, LPCSTR name, REGSAM view)
+LONG DeleteKeyTree(HKEY parent, LPCWSTR name, REGSAM view)
 {
     CRegKeyHandle subkey;
     LONG rc = subkey.Open(parent, name, KEY_READ | KEY_WRITE | view);
@@ -107,10 +88,10 @@ LONG DeleteKeyTree(HKEY parent, LPCSTR name, REGSAM view)
         return rc;
     for (;;) {
         // Always index 0: each child deleted moves the next one to the front.
-        char child[kEnumNameSize] = {};
+        wchar_t child[kEnumNameSize] = {};
         DWORD length = kEnumNameSize;
         FILETIME written;
-        if (::RegEnumKeyExA(subkey.get(), 0, child, &length, nullptr, nullptr, nullptr, &written) !=
+        if (::RegEnumKeyExW(subkey.get(), 0, child, &length, nullptr, nullptr, nullptr, &written) !=
             ERROR_SUCCESS)
             break;
         rc = DeleteKeyTree(subkey.get(), child, view);

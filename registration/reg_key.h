@@ -7,7 +7,8 @@
 //
 // Every open, create and delete names the registry view it works in
 // (KEY_WOW64_64KEY or KEY_WOW64_32KEY, or 0 for the process's own), so that a
-// walk that starts in one view stays there all the way down.
+// walk that starts in one view stays there all the way down. Names and values
+// go through the wide registry calls: a path in any script is kept whole.
 
 #include <windows.h>
 
@@ -23,25 +24,23 @@ public:
 
     // Each returns the platform's code; access carries the view. Opening or
     // creating first closes what the wrapper holds, once the new key is there.
-    LONG Open(HKEY parent, LPCSTR name, REGSAM access);
-    LONG Create(HKEY parent, LPCSTR name, REGSAM access);
+    LONG Open(HKEY parent, LPCWSTR name, REGSAM access);
+    LONG Create(HKEY parent, LPCWSTR name, REGSAM access);
     LONG Close();
 
 private:
     HKEY m_hKey = nullptr;
 };
 
-LONG SetStringValue(HKEY key, LPCSTR valueName, LPCSTR text);
-LONG SetDWORDValue(HKEY key, LPCSTR valueName, DWORD value);
-// bytes: the whole multi-string with its terminators.
-LONG SetMultiStringValue(HKEY key, LPCSTR valueName, const char* strings, DWORD bytes);
-LONG SetBinaryValue(HKEY key, LPCSTR valueName, const BYTE* data, DWORD bytes);
-LONG DeleteValue(HKEY key, LPCSTR valueName);
+// valueName null: the key's default value. bytes: the whole data, terminators
+// included.
+LONG SetValue(HKEY key, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD bytes);
+LONG DeleteValue(HKEY key, LPCWSTR valueName);
 
 // Deletes the subkey name of parent, which must have no subkeys of its own.
-LONG RemoveSubkey(HKEY parent, LPCSTR name, REGSAM view);
+LONG RemoveSubkey(HKEY parent, LPCWSTR name, REGSAM view);
 // Deletes the subkey name of parent and everything below it.
-LONG DeleteKeyTree(HKEY parent, LPCSTR name, REGSAM view);
+LONG DeleteKeyTree(HKEY parent, LPCWSTR name, REGSAM view);
 
 // True only if the key's subkey count could be read and is above zero.
 bool KeyHasSubkeys(HKEY key);

@@ -7,6 +7,7 @@
 #include <ole2.h>
 
 #include <string>
+#include <string_view>
 #include <vector>
 
 #include "registration/registrar_base.h"
@@ -19,13 +20,13 @@ class CReplacementMap
 public:
     HRESULT Add(LPCOLESTR name, LPCOLESTR value);
     // The value of the first matching pair, or null.
-    LPCOLESTR Lookup(LPCSTR name) const;
+    LPCOLESTR Lookup(std::wstring_view name) const;
     void RemoveAll() { m_pairs.clear(); }
 
 private:
     struct Pair
     {
-        std::string name; // 8-bit, thread ANSI code page
+        std::wstring name;
         std::wstring value;
     };
     std::vector<Pair> m_pairs;
@@ -47,7 +48,8 @@ public:
     HRESULT STDMETHODCALLTYPE DefineReplacement(LPCOLESTR name, LPCOLESTR value) override;
     HRESULT STDMETHODCALLTYPE RemoveAllReplacements() override;
 
-    LPCOLESTR FindReplacement(LPCSTR name) const { return m_replacements.Lookup(name); }
+    const CReplacementMap& Replacements() const { return m_replacements; }
+    LPCOLESTR FindReplacement(std::wstring_view name) const { return m_replacements.Lookup(name); }
 
     // Applies the script resource resourceId of type resourceType in the module
     // file modulePath (loaded as data only; none of its code runs) to target.
@@ -55,19 +57,12 @@ public:
                                    ScriptTarget target);
     HRESULT UnregisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType,
                                      ScriptTarget target);
-    HRESULT ApplyScriptResource(LPCOLESTR modulePath, LPCSTR resourceName, LPCSTR resourceType,
+    HRESULT ApplyScriptResource(LPCOLESTR modulePath, LPCOLESTR resourceName, LPCOLESTR resourceType,
                                 bool registerEntries, ScriptTarget target);
 
 private:
-    HRESULT ApplyScriptResourceById(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType,
-                                    bool registerEntries, ScriptTarget target);
-
     CReplacementMap m_replacements;
 };
-
-// UTF-16 to 8-bit text in the thread's ANSI code page; E_OUTOFMEMORY when the
-// text cannot be converted or stored.
-HRESULT ConvertToAnsi(LPCOLESTR text, std::string* converted);
 
 // The platform's last error as a status; never a success, even when the
 // platform left no error code behind.

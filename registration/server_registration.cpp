@@ -4,6 +4,7 @@
 
 #include <cstring>
 #include <cwchar>
+#include <string>
 
 #include <wrl/client.h>
 
@@ -18,13 +19,6 @@ using Microsoft::WRL::ComPtr;
 namespace {
 
 bool s_bPerUserRegistration = false;
-
-// A module path with every single quote doubled, so that it reads back whole
-// inside a quoted script token; room for a 259-character path.
-constexpr size_t kUnquotedModuleSize = 519;
-// The same between double quotes.
-constexpr size_t kQuotedModuleSize = 524;
-static_assert(kQuotedModuleSize >= kUnquotedModuleSize + 2, "room for the quotes");
 
 using RegisterTypeLibFunc = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
 using UnregisterTypeLibFunc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
@@ -43,10 +37,10 @@ FARPROC PerUserTypeLibFunction(const char* name)
     return ::GetProcAddress(oleaut, name);
 }
 
-// The module's file name in at most 259 bytes.
-HRESULT ModuleFileName(HINSTANCE module, char* buffer)
+// The module's file name in at most 259 characters.
+HRESULT ModuleFileName(HINSTANCE module, wchar_t* buffer)
 {
-    DWORD length = ::GetModuleFileNameA(module, buffer, MAX_PATH);
+    DWORD length = ::GetModuleFileNameW(module, buffer, MAX_PATH);
     if (length == 0)
         return LastErrorResult();
     if (length >= MAX_PATH)
@@ -60,28 +54,25 @@ HKEY ClassesRoot(bool perUser)
     return perUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
 }
 
-std::string ClassesPath(bool perUser, const std::string& path)
+std::wstring ClassesPath(bool perUser, const std::wstring& path)
 {
-    return perUser ? "Software\\Classes\\" + path : path;
+    return perUser ? L"Software\\Classes\\" + path : path;
 }
 
 // "Interface\{...}" of an interface identifier.
-std::string InterfaceKeyPath(REFIID iid)
+std::wstring InterfaceKeyPath(REFIID iid)
 {
     wchar_t text[40] = {};
     ::StringFromGUID2(iid, text, 40);
-    std::string path = "Interface\\";
-    for (const wchar_t* p = text; *p; ++p)
-        path += static_cast<char>(*p); // a GUID's text is ASCII
-    return path;
+    return std::wstring(L"Interface\\") + text;
 }
 
 // True when the interface key at path in view (as the classes root shows it to
 // a process of that view) exists and names library as its type library.
-bool InterfaceNamesLibrary(const std::string& path, REGSAM view, const wchar_t* library)
+bool InterfaceNamesLibrary(const std::wstring& path, REGSAM view, const wchar_t* library)
 {
     CRegKeyHandle key;
-    if (key.Open(HKEY_CLASSES_ROOT, (path + "\\TypeLib").c_str(), KEY_READ | view) != ERROR_SUCCESS)
+    if (key.Open(HKEY_CLASSES_ROOT, (path + L"\\TypeLib").c_str(), KEY_READ | view) != ERROR_SUCCESS)
         return false;
     wchar_t named[40] = {};
     DWORD size = sizeof(named) - sizeof(wchar_t);
@@ -94,30 +85,30 @@ bool InterfaceNamesLibrary(const std::string& path, REGSAM view, const wchar_t* 
 // Copies the key source (open in sourceView) with its values and subkeys to
 // name under parent, in view. Interface entries are short: a value that does
 // not fit the buffers fails the copy rather than being cut.
-LONG CopyKeyTree(HKEY source, REGSAM sourceView, HKEY parent, const char* name, REGSAM view)
+LONG CopyKeyTree(HKEY source, REGSAM sourceView, HKEY parent, const wchar_t* name, REGSAM view)
 {
     CRegKeyHandle target;
     LONG rc = target.Create(parent, name, KEY_READ | KEY_WRITE | view);
     if (rc != ERROR_SUCCESS)
         return rc;
     for (DWORD i = 0;; ++i) {
-        char valueName[256];
-        DWORD nameLength = sizeof(valueName);
+        wchar_t valueName[256];
+        DWORD nameLength = 256;
         BYTE data[2048];
         DWORD size = sizeof(data);
         DWORD type = 0;
-        rc = ::RegEnumValueA(source, i, valueName, &nameLength, nullptr, &type, data, &size);
+        rc = ::RegEnumValueW(source, i, valueName, &nameLength, nullptr, &type, data, &size);
         if (rc == ERROR_NO_MORE_ITEMS)
             break;
         if (rc == ERROR_SUCCESS)
-            rc = ::RegSetValueExA(target.get(), valueName, 0, type, data, size);
+            rc = SetValue(target.get(), valueName, type, data, size);
         if (rc != ERROR_SUCCESS)
             return rc;
     }
     for (DWORD i = 0;; ++i) {
-        char child[256];
-        DWORD length = sizeof(child);
-        rc = ::RegEnumKeyExA(source, i, child, &length, nullptr, nullptr, nullptr, nullptr);
+        wchar_t child[256];
+        DWORD length = 256;
+        rc = ::RegEnumKeyExW(source, i, child, &length, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS)
             return ERROR_SUCCESS;
         CRegKeyHandle sourceChild;
@@ -275,38 +266,25 @@ HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)
     if (FAILED(hr))
         return hr;
 
-    char path[MAX_PATH];
+    wchar_t path[MAX_PATH];
     hr = ModuleFileName(s_baseModule.m_hInst, path);
     if (FAILED(hr))
         return hr;
-    wchar_t widePath[MAX_PATH];
-    if (::MultiByteToWideChar(CP_THREAD_ACP, 0, path, -1, widePath, MAX_PATH) == 0)
-        return E_OUTOFMEMORY;
 
-    wchar_t pszModuleUnquoted[kUnquotedModuleSize];
-    size_t length = 0;
-    for (const wchar_t* p = widePath; *p; ++p) {
-        size_t needed = *p == L'\'' ? 2 : 1;
-        if (length + needed >= kUnquotedModuleSize)
-            return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-        pszModuleUnquoted[length++] = *p;
-        if (*p == L'\'')
-            pszModuleUnquoted[length++] = L'\'';
-    }
-    pszModuleUnquoted[length] = L'\0';
-
+    // Every single quote doubled, so that the path reads back whole inside a
+    // quoted script token.
+    std::wstring pszModuleUnquoted;
+    for (const wchar_t* p = path; *p; ++p)
+        pszModuleUnquoted.append(*p == L'\'' ? 2 : 1, *p);
     // An executable is started by its path, which must be quoted where it holds
     // blanks; a library's path is given bare.
-    wchar_t pszModuleQuote[kQuotedModuleSize];
-    pszModuleQuote[0] = L'"';
-    std::wmemcpy(pszModuleQuote + 1, pszModuleUnquoted, length);
-    pszModuleQuote[length + 1] = L'"';
-    pszModuleQuote[length + 2] = L'\0';
-    bool isExecutable = s_baseModule.m_hInst == ::GetModuleHandleA(nullptr);
-    hr = registrar.DefineReplacement(L"Module", isExecutable ? pszModuleQuote : pszModuleUnquoted);
+    const std::wstring pszModuleQuote = L"\"" + pszModuleUnquoted + L"\"";
+    const bool isExecutable = s_baseModule.m_hInst == ::GetModuleHandleW(nullptr);
+    hr = registrar.DefineReplacement(L"Module",
+                                     isExecutable ? pszModuleQuote.c_str() : pszModuleUnquoted.c_str());
     if (FAILED(hr))
         return hr;
-    hr = registrar.DefineReplacement(L"Module_Raw", pszModuleUnquoted);
+    hr = registrar.DefineReplacement(L"Module_Raw", pszModuleUnquoted.c_str());
     if (FAILED(hr))
         return hr;
 
@@ -314,8 +292,8 @@ HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)
     QueryPerUserRegistration(&perUser);
     for (REGSAM view : RegistrationViews()) {
         const ScriptTarget target{perUser, view};
-        hr = registerEntries ? registrar.RegisterScriptResource(widePath, resourceId, L"REGISTRY", target)
-                             : registrar.UnregisterScriptResource(widePath, resourceId, L"REGISTRY", target);
+        hr = registerEntries ? registrar.RegisterScriptResource(path, resourceId, L"REGISTRY", target)
+                             : registrar.UnregisterScriptResource(path, resourceId, L"REGISTRY", target);
         if (FAILED(hr))
             return hr;
     }
@@ -329,44 +307,28 @@ HRESULT LoadServerTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library)
     *path = nullptr;
     *library = nullptr;
 
-    char szModule[MAX_PATH + 10];
+    wchar_t szModule[MAX_PATH + 10];
     HRESULT hr = ModuleFileName(module, szModule);
     if (FAILED(hr))
         return hr;
 
     // The extension: the last dot after the last backslash, else the end.
-    size_t extension = 0;
-    bool haveDot = false;
-    size_t at = 0;
-    for (LPCSTR p = szModule; *p; p = ::CharNextA(p)) {
-        at = static_cast<size_t>(p - szModule);
-        if (*p == '\\')
-            haveDot = false;
-        else if (*p == '.') {
-            haveDot = true;
-            extension = at;
-        }
-    }
-    if (!haveDot)
-        extension = std::strlen(szModule);
+    const wchar_t* lastSeparator = std::wcsrchr(szModule, L'\\');
+    const wchar_t* dot = std::wcsrchr(lastSeparator ? lastSeparator : szModule, L'.');
+    const size_t extension = dot ? static_cast<size_t>(dot - szModule) : std::wcslen(szModule);
 
-    wchar_t widePath[MAX_PATH + 10];
-    if (::MultiByteToWideChar(CP_THREAD_ACP, 0, szModule, -1, widePath, MAX_PATH + 10) == 0)
-        return E_OUTOFMEMORY;
     ComPtr<ITypeLib> loaded;
-    hr = ::LoadTypeLib(widePath, loaded.GetAddressOf());
+    hr = ::LoadTypeLib(szModule, loaded.GetAddressOf());
     if (FAILED(hr)) {
         // The library as a file beside the module, named like it.
         if (extension + 5 > MAX_PATH)
             return E_FAIL;
-        std::memcpy(szModule + extension, ".tlb", 5);
-        if (::MultiByteToWideChar(CP_THREAD_ACP, 0, szModule, -1, widePath, MAX_PATH + 10) == 0)
-            return E_OUTOFMEMORY;
-        hr = ::LoadTypeLib(widePath, loaded.ReleaseAndGetAddressOf());
+        std::wmemcpy(szModule + extension, L".tlb", 5);
+        hr = ::LoadTypeLib(szModule, loaded.ReleaseAndGetAddressOf());
     }
     if (FAILED(hr))
         return hr;
-    *path = ::SysAllocString(widePath);
+    *path = ::SysAllocString(szModule);
     if (!*path)
         return E_OUTOFMEMORY;
     *library = loaded.Detach();
@@ -437,7 +399,7 @@ HRESULT UnregisterServerTypeLibrary(HINSTANCE module)
 HRESULT MirrorInterfaceEntries(ITypeLib* library, bool perUser)
 {
     const RegistryViews views = RegistrationViews();
-    return ForEachInterfaceKey(library, [&](const std::string& path, const wchar_t* libraryId) -> HRESULT {
+    return ForEachInterfaceKey(library, [&](const std::wstring& path, const wchar_t* libraryId) -> HRESULT {
         // A view the platform wrote is the model for the others.
         REGSAM sourceView = 0;
         CRegKeyHandle source;
@@ -465,7 +427,7 @@ HRESULT MirrorInterfaceEntries(ITypeLib* library, bool perUser)
 HRESULT RemoveInterfaceEntries(ITypeLib* library, bool perUser)
 {
     const RegistryViews views = RegistrationViews();
-    return ForEachInterfaceKey(library, [&](const std::string& path, const wchar_t* libraryId) -> HRESULT {
+    return ForEachInterfaceKey(library, [&](const std::wstring& path, const wchar_t* libraryId) -> HRESULT {
         for (REGSAM view : views) {
             // Another library's entries for the same interface are not ours.
             if (!InterfaceNamesLibrary(path, view, libraryId))

@@ -81,10 +81,10 @@ protected:
     HRESULT Expand(const std::string& script, std::string* expanded)
     {
         CRegScriptParser parser(registrar_, target_);
-        char* text = nullptr;
+        std::wstring text;
         HRESULT hr = parser.ExpandScript(script.c_str(), &text);
-        UniqueTaskMemory owner(text);
-        expanded->assign(text ? text : "");
+        // The expanded text is UTF-16; these scripts are ASCII.
+        expanded->assign(text.begin(), text.end());
         return hr;
     }
 
@@ -185,7 +185,7 @@ TEST_F(RegistryScript, DefineReplacementRefusesAMissingNameOrValue)
 {
     EXPECT_EQ(registrar_.DefineReplacement(nullptr, L"v"), E_INVALIDARG);
     EXPECT_EQ(registrar_.DefineReplacement(L"n", nullptr), E_INVALIDARG);
-    EXPECT_EQ(registrar_.FindReplacement("n"), nullptr);
+    EXPECT_EQ(registrar_.FindReplacement(L"n"), nullptr);
 }
 
 TEST_F(RegistryScript, PerUserExpansionRewritesOnlyRootBlocksNamedHKCR)
@@ -458,13 +458,13 @@ TEST_F(RegistryScript, ARegistryFailureReturnsThePlatformsCodeAfterTheRollback)
 TEST_F(RegistryScript, AKeyTheRegistryRefusesFailsWithTheRegistrysCode)
 {
     // Key names are limited in length: the registry refuses to create or open
-    // a longer one, with its own code.
+    // a longer one, with its own code (the interpreter's calls are the wide ones).
     const std::string tooLong(300, 'k');
     HKEY raw = nullptr;
-    LONG createCode = ::RegCreateKeyExA(HKEY_CURRENT_USER, Path(tooLong).c_str(), 0, nullptr, 0,
+    LONG createCode = ::RegCreateKeyExW(HKEY_CURRENT_USER, Wide(Path(tooLong)).c_str(), 0, nullptr, 0,
                                         KEY_ALL_ACCESS, nullptr, &raw, nullptr);
     ASSERT_NE(createCode, ERROR_SUCCESS);
-    LONG openCode = ::RegOpenKeyExA(HKEY_CURRENT_USER, Path(tooLong).c_str(), 0, KEY_READ, &raw);
+    LONG openCode = ::RegOpenKeyExW(HKEY_CURRENT_USER, Wide(Path(tooLong)).c_str(), 0, KEY_READ, &raw);
     ASSERT_NE(openCode, ERROR_SUCCESS);
 
     EXPECT_EQ(Apply("Before = s 'b'\r\n" + tooLong + " = s 'x'"), HRESULT_FROM_WIN32(createCode));
