@@ -1,7 +1,5 @@
 #include "bridge/editor_launch.h"
 
-#include <cstdio>
-
 #include <wrl/client.h>
 
 #include "bridge/dispinterface.h"
@@ -13,8 +11,9 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-const char kServerInResources[] = "resources\\QuillmorphOLE.exe";
-const char kBetaEditor[] = "Quillmorph-beta.exe";
+const wchar_t kServerInResources[] = L"resources\\QuillmorphOLE.exe";
+const wchar_t kBetaEditor[] = L"Quillmorph-beta.exe";
+const wchar_t kReleaseEditor[] = L"Quillmorph.exe";
 
 HRESULT LastErrorResult()
 {
@@ -58,64 +57,95 @@ HRESULT WriteAll(HANDLE file, const BYTE* bytes, SIZE_T size)
 
 } // namespace
 
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to)
+std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::wstring& to)
 {
     if (from.empty())
         return text;
-    std::string result;
+    std::wstring result;
     result.reserve(text.size());
     size_t start = 0;
-    for (size_t found = text.find(from); found != std::string::npos; found = text.find(from, start)) {
+    for (size_t found = text.find(from); found != std::wstring::npos; found = text.find(from, start)) {
         result.append(text, start, found - start);
         result.append(to);
         start = found + from.size();
     }
-    result.append(text, start, std::string::npos);
+    result.append(text, start, std::wstring::npos);
     return result;
 }
 
-std::string MakeEditorPath(const std::string& modulePath)
+std::wstring InstallationFolder(const std::wstring& modulePath)
 {
-    std::string path = ReplaceAll(modulePath, kServerInResources, kBetaEditor);
-    if (::GetFileAttributesA(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+    const std::wstring tail = std::wstring(L"\\") + kServerInResources;
+    auto folderOf = [&](const std::wstring& path) {
+        if (path.size() <= tail.size() ||
+            ::CompareStringOrdinal(path.c_str() + path.size() - tail.size(), static_cast<int>(tail.size()),
+                                   tail.c_str(), static_cast<int>(tail.size()), TRUE) != CSTR_EQUAL)
+            return std::wstring();
+        return path.substr(0, path.size() - tail.size());
+    };
+    std::wstring folder = folderOf(modulePath);
+    if (!folder.empty())
+        return folder;
+    // A registration made through a short path starts the server by that path.
+    wchar_t longPath[MAX_PATH] = {};
+    const DWORD length = ::GetLongPathNameW(modulePath.c_str(), longPath, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return std::wstring();
+    return folderOf(longPath);
+}
+
+std::wstring MakeEditorPath(const std::wstring& modulePath)
+{
+    const std::wstring folder = InstallationFolder(modulePath);
+    if (folder.empty()) {
+        // Not installed as it should be: the path is made as it always was.
+        std::wstring path = ReplaceAll(modulePath, kServerInResources, kBetaEditor);
+        if (::GetFileAttributesW(path.c_str()) == INVALID_FILE_ATTRIBUTES &&
+            ::GetLastError() == ERROR_FILE_NOT_FOUND)
+            path = ReplaceAll(path, L"-beta.exe", L".exe");
+        return path;
+    }
+    const std::wstring beta = folder + L"\\" + kBetaEditor;
+    if (::GetFileAttributesW(beta.c_str()) == INVALID_FILE_ATTRIBUTES &&
         ::GetLastError() == ERROR_FILE_NOT_FOUND)
-        path = ReplaceAll(path, "-beta.exe", ".exe");
-    return path;
+        return folder + L"\\" + kReleaseEditor;
+    return beta;
 }
 
-std::string MakeWorkingFolder(const std::string& modulePath)
+std::wstring MakeWorkingFolder(const std::wstring& modulePath)
 {
-    return ReplaceAll(modulePath, std::string("\\") + kServerInResources, " ");
+    const std::wstring folder = InstallationFolder(modulePath);
+    if (folder.empty())
+        return ReplaceAll(modulePath, std::wstring(L"\\") + kServerInResources, L" ");
+    return folder + L" ";
 }
 
-std::string MakeZrnFileName(const std::string& reservedName)
+std::wstring MakeZrnFileName(const std::wstring& reservedName)
 {
-    const size_t keep = reservedName.find_last_not_of(".tmp");
-    std::string name = keep == std::string::npos ? std::string() : reservedName.substr(0, keep + 1);
-    return name + ".ZRN";
+    const size_t keep = reservedName.find_last_not_of(L".tmp");
+    std::wstring name = keep == std::wstring::npos ? std::wstring() : reservedName.substr(0, keep + 1);
+    return name + L".ZRN";
 }
 
-std::string MakeEditorCommandLine(const std::string& editorPath, const std::string& fileName, LONG key)
+std::wstring MakeEditorCommandLine(const std::wstring& editorPath, const std::wstring& fileName, LONG key)
 {
-    char keyText[16];
-    std::snprintf(keyText, sizeof(keyText), "%i", static_cast<int>(key));
-    return "\"" + editorPath + "\" \"" + fileName + "\" -ole " + keyText;
+    return L"\"" + editorPath + L"\" \"" + fileName + L"\" -ole " + std::to_wstring(key);
 }
 
-HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::string* fileName)
+HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fileName)
 {
-    char folder[MAX_PATH + 1] = {};
-    const DWORD folderLength = ::GetTempPathA(MAX_PATH + 1, folder);
+    wchar_t folder[MAX_PATH + 1] = {};
+    const DWORD folderLength = ::GetTempPathW(MAX_PATH + 1, folder);
     if (folderLength == 0)
         return LastErrorResult();
     if (folderLength > MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    char reserved[MAX_PATH] = {};
-    if (::GetTempFileNameA(folder, "OLE", 0, reserved) == 0)
+    wchar_t reserved[MAX_PATH] = {};
+    if (::GetTempFileNameW(folder, L"OLE", 0, reserved) == 0)
         return LastErrorResult();
 
     *fileName = MakeZrnFileName(reserved);
-    UniqueKernelHandle file = AdoptFileHandle(::CreateFileA(fileName->c_str(), GENERIC_READ | GENERIC_WRITE,
+    UniqueKernelHandle file = AdoptFileHandle(::CreateFileW(fileName->c_str(), GENERIC_READ | GENERIC_WRITE,
                                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
     if (!file)
@@ -124,7 +154,7 @@ HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::string* fil
     file.reset();
     if (FAILED(hr)) {
         // A cut document must not reach the editor.
-        ::DeleteFileA(fileName->c_str());
+        ::DeleteFileW(fileName->c_str());
         return hr;
     }
     return S_OK;
@@ -148,7 +178,7 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
     if (medium->tymed != TYMED_HGLOBAL || !medium->hGlobal)
         return DV_E_TYMED;
 
-    std::string fileName;
+    std::wstring fileName;
     {
         const SIZE_T size = ::GlobalSize(medium->hGlobal);
         GlobalLockGuard bytes(medium->hGlobal);
@@ -164,17 +194,17 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
     const LONG key = NextObjectKey();
     s_openObjects.File(key, object);
 
-    char modulePath[MAX_PATH] = {};
-    const DWORD moduleLength = ::GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
-    const std::string module(modulePath, moduleLength);
-    const std::string editor = MakeEditorPath(module);
-    const std::string working = MakeWorkingFolder(module);
-    std::string commandLine = MakeEditorCommandLine(editor, fileName, key);
+    wchar_t modulePath[MAX_PATH] = {};
+    const DWORD moduleLength = ::GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
+    const std::wstring module(modulePath, moduleLength);
+    const std::wstring editor = MakeEditorPath(module);
+    const std::wstring working = MakeWorkingFolder(module);
+    std::wstring commandLine = MakeEditorCommandLine(editor, fileName, key);
 
-    STARTUPINFOA startup = {};
+    STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
     PROCESS_INFORMATION process = {};
-    if (!::CreateProcessA(editor.c_str(), &commandLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
+    if (!::CreateProcessW(editor.c_str(), &commandLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                           nullptr, working.c_str(), &startup, &process)) {
         // Nobody will ever quote this key: an entry left behind would keep the
         // drawing, and with it the whole server, alive for good.
@@ -184,5 +214,11 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
     }
     UniqueKernelHandle processHandle(process.hProcess);
     UniqueKernelHandle threadHandle(process.hThread);
+    // On Windows a program started by a background process may not take the
+    // foreground: the user would see only a flashing taskbar button. The
+    // server, which the container called, may hand that right on. Without the
+    // right to give, the call fails, and the editor still runs; Wine has no
+    // foreground lock at all.
+    ::AllowSetForegroundWindow(process.dwProcessId);
     return S_OK;
 }

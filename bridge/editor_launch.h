@@ -2,29 +2,36 @@
 
 // Starting the drawing application on a temporary copy of a drawing: where the
 // editor lives beside the server, the temporary ".ZRN" file and the command line.
+// Paths are UTF-16 all the way: an installation folder or a user's temporary
+// folder may be named in any letters.
 
 #include <windows.h>
 
 #include <string>
 
 // Replaces every non-overlapping occurrence of from, left to right, case-sensitively.
-std::string ReplaceAll(std::string text, const std::string& from, const std::string& to);
+std::wstring ReplaceAll(std::wstring text, const std::wstring& from, const std::wstring& to);
+
+// The drawing application's folder when the server is installed as
+// "resources\QuillmorphOLE.exe" in it (letter case aside, and also where the
+// path names it in the short 8.3 form); empty otherwise.
+std::wstring InstallationFolder(const std::wstring& modulePath);
 
 // The editor beside the server's "resources" folder: the beta build when it is
 // there, else the release build.
-std::string MakeEditorPath(const std::string& modulePath);
+std::wstring MakeEditorPath(const std::wstring& modulePath);
 
 // The folder the editor starts in: the installation folder followed by one blank
 // (the platform strips the blank).
-std::string MakeWorkingFolder(const std::string& modulePath);
+std::wstring MakeWorkingFolder(const std::wstring& modulePath);
 
 // The ".ZRN" name made from a reserved temporary name: the trailing characters of
 // ".tmp" trimmed off, ".ZRN" appended.
-std::string MakeZrnFileName(const std::string& reservedName);
+std::wstring MakeZrnFileName(const std::wstring& reservedName);
 
 // "editor" "file" -ole key: both paths quoted, because either may hold blanks.
-std::string MakeEditorCommandLine(const std::string& editorPath, const std::string& fileName, LONG key);
+std::wstring MakeEditorCommandLine(const std::wstring& editorPath, const std::wstring& fileName, LONG key);
 
 // Reserves a temporary name in the user's temporary folder and writes bytes to
 // the matching ".ZRN" file; fileName receives the file's full name.
-HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::string* fileName);
+HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fileName);

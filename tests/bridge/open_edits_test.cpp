@@ -150,15 +150,15 @@ TEST_F(OpenEdits, ActivateFilesNothingWhenTheDocumentOrItsFileCannotBeHad)
 
 TEST_F(OpenEdits, ActivateEndsTheEditAgainWhenTheEditorCannotBeStarted)
 {
-    char self[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, self, MAX_PATH);
-    const std::string editor = MakeEditorPath(self);
-    const std::string away = editor + ".away";
-    ASSERT_TRUE(::MoveFileA(editor.c_str(), away.c_str()));
+    wchar_t self[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, self, MAX_PATH);
+    const std::wstring editor = MakeEditorPath(self);
+    const std::wstring away = editor + L".away";
+    ASSERT_TRUE(::MoveFileW(editor.c_str(), away.c_str()));
     auto drawing = NewDrawing(L"no editor");
     const ULONG before = drawing->References();
     const HRESULT hr = bridge_->Activate(UnknownArg(static_cast<IDataObject*>(drawing.Get())));
-    ::MoveFileA(away.c_str(), editor.c_str());
+    ::MoveFileW(away.c_str(), editor.c_str());
     EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(s_openObjects.empty());
     EXPECT_EQ(drawing->References(), before);
@@ -369,28 +369,45 @@ TEST_F(OpenEdits, CloseAllSignalsEveryEditOnceInKeyOrder)
 
 TEST(EditorLaunch, TheBetaEditorIsPreferredWhenItIsThere)
 {
-    const std::wstring wide = FreshFolder(L"Quillmorph Install");
-    const std::string folder(wide.begin(), wide.end());
-    const std::string module = folder + "\\resources\\QuillmorphOLE.exe";
-    EXPECT_EQ(MakeEditorPath(module), folder + "\\Quillmorph.exe");
-    ASSERT_TRUE(WriteFileBytes(wide + L"\\Quillmorph-beta.exe", Bytes{}));
-    EXPECT_EQ(MakeEditorPath(module), folder + "\\Quillmorph-beta.exe");
-    EXPECT_EQ(MakeWorkingFolder(module), folder + " ");
+    const std::wstring folder = FreshFolder(L"Quillmorph Install");
+    const std::wstring module = folder + L"\\resources\\QuillmorphOLE.exe";
+    EXPECT_EQ(MakeEditorPath(module), folder + L"\\Quillmorph.exe");
+    ASSERT_TRUE(WriteFileBytes(folder + L"\\Quillmorph-beta.exe", Bytes{}));
+    EXPECT_EQ(MakeEditorPath(module), folder + L"\\Quillmorph-beta.exe");
+    EXPECT_EQ(MakeWorkingFolder(module), folder + L" ");
 
     // A server run from elsewhere keeps its own path for both.
-    EXPECT_EQ(MakeEditorPath(folder + "\\QuillmorphOLE.exe"), folder + "\\QuillmorphOLE.exe");
-    EXPECT_EQ(MakeWorkingFolder(folder + "\\QuillmorphOLE.exe"), folder + "\\QuillmorphOLE.exe");
+    EXPECT_EQ(MakeEditorPath(folder + L"\\QuillmorphOLE.exe"), folder + L"\\QuillmorphOLE.exe");
+    EXPECT_EQ(MakeWorkingFolder(folder + L"\\QuillmorphOLE.exe"), folder + L"\\QuillmorphOLE.exe");
+}
+
+TEST(EditorLaunch, TheEditorIsFoundWhateverTheLetterCaseOrShortFormOfTheServersPath)
+{
+    const std::wstring folder = FreshFolder(L"Quillmorph Long Folder Name");
+    ::CreateDirectoryW((folder + L"\\Resources").c_str(), nullptr);
+    const std::wstring module = folder + L"\\Resources\\QuillmorphOLE.exe";
+    ASSERT_TRUE(WriteFileBytes(module, Bytes{}));
+    EXPECT_EQ(MakeEditorPath(module), folder + L"\\Quillmorph.exe");
+    EXPECT_EQ(MakeWorkingFolder(module), folder + L" ");
+    EXPECT_EQ(MakeEditorPath(folder + L"\\RESOURCES\\quillmorphole.EXE"), folder + L"\\Quillmorph.exe");
+
+    // Registered through the 8.3 form of its path, the server is started by it.
+    wchar_t shortPath[MAX_PATH] = {};
+    ASSERT_GT(::GetShortPathNameW(module.c_str(), shortPath, MAX_PATH), 0u);
+    ASSERT_EQ(std::wstring(shortPath).find(L"Long Folder Name"), std::wstring::npos) << "a short form";
+    EXPECT_EQ(MakeEditorPath(shortPath), folder + L"\\Quillmorph.exe");
+    EXPECT_EQ(MakeWorkingFolder(shortPath), folder + L" ");
 }
 
 TEST(EditorLaunch, TheCommandLineQuotesBothPathsAndEndsWithTheKey)
 {
-    EXPECT_EQ(MakeZrnFileName("C:\\Users\\A B\\Temp\\OLE4A1F.tmp"), "C:\\Users\\A B\\Temp\\OLE4A1F.ZRN");
-    EXPECT_EQ(MakeZrnFileName("C:\\Temp\\OLE4A1F.TMP"), "C:\\Temp\\OLE4A1F.TMP.ZRN")
+    EXPECT_EQ(MakeZrnFileName(L"C:\\Users\\A B\\Temp\\OLE4A1F.tmp"), L"C:\\Users\\A B\\Temp\\OLE4A1F.ZRN");
+    EXPECT_EQ(MakeZrnFileName(L"C:\\Temp\\OLE4A1F.TMP"), L"C:\\Temp\\OLE4A1F.TMP.ZRN")
         << "the trim is case-sensitive";
-    EXPECT_EQ(MakeEditorCommandLine("C:\\Program Files\\Q\\Quillmorph.exe", "C:\\A B\\OLE1.ZRN", 0),
-              "\"C:\\Program Files\\Q\\Quillmorph.exe\" \"C:\\A B\\OLE1.ZRN\" -ole 0");
-    EXPECT_EQ(MakeEditorCommandLine("e.exe", "f.ZRN", -12), "\"e.exe\" \"f.ZRN\" -ole -12");
-    EXPECT_EQ(ReplaceAll("aXXbXXXc", "XX", "-"), "a-b-Xc");
+    EXPECT_EQ(MakeEditorCommandLine(L"C:\\Program Files\\Q\\Quillmorph.exe", L"C:\\A B\\OLE1.ZRN", 0),
+              L"\"C:\\Program Files\\Q\\Quillmorph.exe\" \"C:\\A B\\OLE1.ZRN\" -ole 0");
+    EXPECT_EQ(MakeEditorCommandLine(L"e.exe", L"f.ZRN", -12), L"\"e.exe\" \"f.ZRN\" -ole -12");
+    EXPECT_EQ(ReplaceAll(L"aXXbXXXc", L"XX", L"-"), L"a-b-Xc");
 }
 
 } // namespace
