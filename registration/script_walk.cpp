@@ -43,7 +43,18 @@ HRESULT ScriptWalk::WalkBlock(HKEY parent, WalkMode mode, int depth)
 {
     if (depth > kMaxBlockDepth)
         return DISP_E_EXCEPTION;
-    return mode == WalkMode::Register ? RegisterBlock(parent, depth) : UnregisterBlock(parent, mode, depth);
+    for (;;) {
+        std::wstring_view token;
+        HRESULT hr = m_tokens.ReadToken(&token);
+        if (FAILED(hr))
+            return hr;
+        if (ClosesBlock(token))
+            return S_OK;
+        hr = mode == WalkMode::Register ? RegisterEntry(token, parent, depth)
+                                        : UnregisterEntry(token, parent, mode, depth);
+        if (FAILED(hr))
+            return hr;
+    }
 }
 
 HRESULT ScriptWalk::SkipValueClause()
@@ -67,22 +78,31 @@ HRESULT ScriptWalk::OpensBlock(bool* opens)
     return hr;
 }
 
-// --- Registering ---------------------------------------------------------------
-
-HRESULT ScriptWalk::RegisterBlock(HKEY parent, int depth)
+HRESULT ScriptWalk::RefuseBlock()
 {
-    for (;;) {
-        std::wstring_view token;
-        HRESULT hr = m_tokens.ReadToken(&token);
-        if (FAILED(hr))
-            return hr;
-        if (ClosesBlock(token))
-            return S_OK;
-        hr = RegisterEntry(token, parent, depth);
-        if (FAILED(hr))
-            return hr;
-    }
+    bool opens = false;
+    HRESULT hr = OpensBlock(&opens);
+    if (FAILED(hr))
+        return hr;
+    return opens ? DISP_E_EXCEPTION : S_OK;
 }
+
+HRESULT ScriptWalk::ReadValueName(std::wstring* valueName)
+{
+    std::wstring_view token;
+    HRESULT hr = m_tokens.ReadToken(&token);
+    if (FAILED(hr))
+        return hr;
+    valueName->assign(token);
+    hr = m_tokens.ReadToken(&token);
+    if (FAILED(hr))
+        return hr;
+    if (m_tokens.Stopped())
+        return S_FALSE;
+    return StartsValueClause(token) ? S_OK : DISP_E_EXCEPTION;
+}
+
+// --- Registering ---------------------------------------------------------------
 
 HRESULT ScriptWalk::RegisterEntry(std::wstring_view token, HKEY parent, int depth)
 {
@@ -118,33 +138,18 @@ HRESULT ScriptWalk::DeleteEntry()
     HRESULT hr = SkipValueClause();
     if (FAILED(hr))
         return hr;
-    bool opens = false;
-    hr = OpensBlock(&opens);
-    if (FAILED(hr))
-        return hr;
-    return opens ? DISP_E_EXCEPTION : S_OK; // a deleted key has no block
+    return RefuseBlock(); // a deleted key has no block
 }
 
 HRESULT ScriptWalk::RegisterNamedValue(HKEY parent)
 {
-    std::wstring_view name;
-    HRESULT hr = m_tokens.ReadToken(&name);
-    const std::wstring valueName(SUCCEEDED(hr) ? name : std::wstring_view());
-    std::wstring_view token;
+    std::wstring valueName;
+    HRESULT hr = ReadValueName(&valueName);
     if (SUCCEEDED(hr))
-        hr = m_tokens.ReadToken(&token);
+        hr = WriteValue(parent, valueName.c_str());
     if (FAILED(hr))
         return hr;
-    if (!StartsValueClause(token))
-        return DISP_E_EXCEPTION;
-    hr = WriteValue(parent, valueName.c_str());
-    if (FAILED(hr))
-        return hr;
-    bool opens = false;
-    hr = OpensBlock(&opens);
-    if (FAILED(hr))
-        return hr;
-    return opens ? DISP_E_EXCEPTION : S_OK; // a named value has no block
+    return RefuseBlock(); // a named value has no block
 }
 
 HRESULT ScriptWalk::RegisterKey(std::wstring_view name, HKEY parent, int depth)
@@ -200,51 +205,34 @@ HRESULT ScriptWalk::WriteValue(HKEY key, const wchar_t* valueName)
 
 // --- Unregistering ---------------------------------------------------------------
 
-HRESULT ScriptWalk::UnregisterBlock(HKEY parent, WalkMode mode, int depth)
+HRESULT ScriptWalk::UnregisterEntry(std::wstring_view token, HKEY parent, WalkMode mode, int depth)
 {
-    for (;;) {
-        std::wstring_view token;
-        HRESULT hr = m_tokens.ReadToken(&token);
-        if (FAILED(hr))
-            return hr;
-        if (ClosesBlock(token))
-            return S_OK;
-        bool removeAllowed = true;
-        const bool isDelete = IsKeyword(token, L"Delete");
-        // When unregistering, ForceRemove and Delete name keys like any other.
-        if (isDelete || IsKeyword(token, L"ForceRemove"))
-            hr = m_tokens.ReadToken(&token);
-        if (SUCCEEDED(hr) && IsKeyword(token, L"NoRemove")) {
-            removeAllowed = false;
-            hr = m_tokens.ReadToken(&token);
-        }
-        if (FAILED(hr))
-            return hr;
-        if (m_tokens.Stopped())
-            return S_OK; // the entry that failed: nothing of it was written
-        if (IsKeyword(token, L"Val"))
-            hr = UnregisterNamedValue(parent, mode == WalkMode::Unregister && removeAllowed);
-        else
-            hr = UnregisterKey(token, parent, removeAllowed, isDelete, mode, depth);
-        if (FAILED(hr))
-            return hr;
+    bool removeAllowed = true;
+    const bool isDelete = IsKeyword(token, L"Delete");
+    HRESULT hr = S_OK;
+    // When unregistering, ForceRemove and Delete name keys like any other.
+    if (isDelete || IsKeyword(token, L"ForceRemove"))
+        hr = m_tokens.ReadToken(&token);
+    if (SUCCEEDED(hr) && IsKeyword(token, L"NoRemove")) {
+        removeAllowed = false;
+        hr = m_tokens.ReadToken(&token);
     }
+    if (FAILED(hr) || m_tokens.Stopped())
+        return hr; // stopped: the entry that failed, nothing of it was written
+    if (IsKeyword(token, L"Val"))
+        return UnregisterNamedValue(parent, mode == WalkMode::Unregister && removeAllowed);
+    return UnregisterKey(token, parent, removeAllowed, isDelete, mode, depth);
 }
 
 HRESULT ScriptWalk::UnregisterNamedValue(HKEY parent, bool removeValue)
 {
-    std::wstring_view name;
-    HRESULT hr = m_tokens.ReadToken(&name);
-    const std::wstring valueName(SUCCEEDED(hr) ? name : std::wstring_view());
-    std::wstring_view token;
-    if (SUCCEEDED(hr))
-        hr = m_tokens.ReadToken(&token);
-    if (FAILED(hr) || m_tokens.Stopped())
+    std::wstring valueName;
+    HRESULT hr = ReadValueName(&valueName);
+    if (hr != S_OK)
         return hr;
-    if (!StartsValueClause(token))
-        return DISP_E_EXCEPTION;
     // The whole entry is read before anything is removed, so that a malformed
     // entry removes nothing.
+    std::wstring_view token;
     for (int read = 0; read < 2 && SUCCEEDED(hr); ++read)
         hr = m_tokens.ReadToken(&token); // the type, the value
     if (FAILED(hr))
@@ -252,14 +240,9 @@ HRESULT ScriptWalk::UnregisterNamedValue(HKEY parent, bool removeValue)
     // Registering failed at this value: it was never written.
     if (m_tokens.Stopped())
         return S_OK;
-    bool opens = false;
-    hr = OpensBlock(&opens);
-    if (FAILED(hr))
+    hr = RefuseBlock();
+    if (FAILED(hr) || !removeValue)
         return hr;
-    if (opens)
-        return DISP_E_EXCEPTION;
-    if (!removeValue)
-        return S_OK;
     CRegKeyHandle rkParent;
     LONG rc = rkParent.Open(parent, nullptr, Access(KEY_WRITE));
     if (rc != ERROR_SUCCESS)

@@ -8,6 +8,7 @@
 
 #include <windows.h>
 
+#include <string>
 #include <string_view>
 
 class ScriptTokenizer;
@@ -33,7 +34,6 @@ public:
     HRESULT WalkBlock(HKEY parent, WalkMode mode, int depth);
 
 private:
-    HRESULT RegisterBlock(HKEY parent, int depth);
     HRESULT RegisterEntry(std::wstring_view token, HKEY parent, int depth);
     HRESULT DeleteEntry();
     HRESULT RegisterNamedValue(HKEY parent);
@@ -41,7 +41,7 @@ private:
     // Reads type and value after an '=' token and sets the value.
     HRESULT WriteValue(HKEY key, const wchar_t* valueName);
 
-    HRESULT UnregisterBlock(HKEY parent, WalkMode mode, int depth);
+    HRESULT UnregisterEntry(std::wstring_view token, HKEY parent, WalkMode mode, int depth);
     HRESULT UnregisterNamedValue(HKEY parent, bool removeValue);
     HRESULT UnregisterKey(std::wstring_view name, HKEY parent, bool removeAllowed, bool noBlock,
                           WalkMode mode, int depth);
@@ -50,6 +50,10 @@ private:
     HRESULT SkipValueClause();
     // True when the next token opens a block; then it is read.
     HRESULT OpensBlock(bool* opens);
+    // DISP_E_EXCEPTION when a block follows an entry that takes none.
+    HRESULT RefuseBlock();
+    // "name =" of a named value: S_FALSE when the walk was stopped there.
+    HRESULT ReadValueName(std::wstring* valueName);
 
     REGSAM Access(REGSAM rights) const { return rights | m_view; }
 
