@@ -1,8 +1,9 @@
 // A small stand-in for the drawing application, for the road of one edit. The
-// server starts it as  <editor> <document.ZRN> -ole <key>. It writes down how it
-// was started (command line, the arguments as the C runtime splits them, its
-// program and working folder) and the document's bytes, then ends the edit as
-// the file editor-action.txt in its working folder says:
+// server starts it as  <editor> <document.ZRN> -ole <key>. It reads its command
+// line as UTF-16 and splits it as a real drawing application does, and writes
+// down in UTF-8 how it was started (command line, arguments, its program and
+// working folder) and the document's bytes, then ends the edit as the file
+// editor-action.txt in its working folder says:
 //   update   - UpdateAndClose with "EDITED:" + the document and a new picture
 //   close    - Close(key)
 //   close-late - Close(key) by name through IDispatch
@@ -15,7 +16,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
 #include <sstream>
 #include <string>
 
@@ -25,27 +25,25 @@ using namespace editor_double;
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    const int argc = __argc;
-    char** argv = __argv;
+    const std::vector<std::wstring> argv = Arguments();
+    const size_t argc = argv.size();
     std::ostringstream log;
-    char cwd[MAX_PATH] = {};
-    ::GetCurrentDirectoryA(MAX_PATH, cwd);
-    char exe[MAX_PATH] = {};
-    ::GetModuleFileNameA(nullptr, exe, MAX_PATH);
-    log << "commandline=" << ::GetCommandLineA() << "\n";
+    const std::wstring folder = WorkingFolder();
+    wchar_t exe[MAX_PATH] = {};
+    ::GetModuleFileNameW(nullptr, exe, MAX_PATH);
+    log << "commandline=" << Utf8(::GetCommandLineW()) << "\n";
     log << "argc=" << argc << "\n";
-    for (int i = 0; i < argc; ++i)
-        log << "argv" << i << "=" << argv[i] << "\n";
-    log << "cwd=" << cwd << "\n";
-    log << "exe=" << exe << "\n";
+    for (size_t i = 0; i < argc; ++i)
+        log << "argv" << i << "=" << Utf8(argv[i]) << "\n";
+    log << "cwd=" << Utf8(folder.substr(0, folder.size() - 1)) << "\n";
+    log << "exe=" << Utf8(exe) << "\n";
 
-    const std::string folder = std::string(cwd) + "\\";
-    const std::string key = argc >= 4 ? argv[3] : "none";
+    const std::wstring key = argc >= 4 ? argv[3] : L"none";
     const Bytes document = argc >= 2 ? ReadAll(argv[1]) : Bytes();
-    WriteAll(folder + "editor-" + key + ".received", document);
+    WriteAll(folder + L"editor-" + key + L".received", document);
 
     std::string action;
-    std::ifstream(folder + "editor-action.txt") >> action;
+    std::istringstream(ReadText(folder + L"editor-action.txt")) >> action;
     log << "action=" << action << "\n";
 
     HRESULT hr = ::CoInitialize(nullptr);
@@ -53,13 +51,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     if (SUCCEEDED(hr))
         hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
                                 reinterpret_cast<void**>(&bridge));
-    VARIANT keyArg = KeyArgument(std::atoi(key.c_str()));
+    VARIANT keyArg = KeyArgument(std::wcstol(key.c_str(), nullptr, 10));
     if (SUCCEEDED(hr) && action == "update") {
         Bytes native = {'E', 'D', 'I', 'T', 'E', 'D', ':'};
         native.insert(native.end(), document.begin(), document.end());
         const Bytes picture = NewPicture(keyArg.lVal);
-        WriteAll(folder + "editor-" + key + ".native", native);
-        WriteAll(folder + "editor-" + key + ".emf", picture);
+        WriteAll(folder + L"editor-" + key + L".native", native);
+        WriteAll(folder + L"editor-" + key + L".emf", picture);
         hr = Update(bridge, native, picture, keyArg);
     } else if (SUCCEEDED(hr) && action == "close") {
         hr = bridge->Close(keyArg);
@@ -82,6 +80,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     std::snprintf(result, sizeof(result), "0x%08lX", static_cast<unsigned long>(hr));
     log << "result=" << result << "\n";
 
-    WriteLogWhole(folder + "editor-" + key + ".log", log.str());
+    WriteLogWhole(folder + L"editor-" + key + L".log", log.str());
     return SUCCEEDED(hr) ? 0 : 1;
 }

@@ -1,7 +1,8 @@
 // A drawing application that misbehaves on request, for the fault tests. The
-// server starts it as  <editor> <document.ZRN> -ole <key>.  What it does comes
-// from editor-script-<key>.txt in its working folder, or editor-script.txt when
-// there is none for its key: steps separated by blanks, done in order.
+// server starts it as  <editor> <document.ZRN> -ole <key>  (read as UTF-16, as
+// a real drawing application does). What it does comes from
+// editor-script-<key>.txt in its working folder, or editor-script.txt when there
+// is none for its key: steps separated by blanks, done in order.
 //   update          UpdateAndClose("EDITED:<key>:" + document, new picture, key)
 //   update-key:N    the same bytes, quoting key N instead of its own
 //   update-text:T   the same bytes, quoting the key as the text T (VT_BSTR)
@@ -17,8 +18,6 @@
 
 #include <cstdio>
 #include <cstdlib>
-#include <fstream>
-#include <iterator>
 #include <sstream>
 #include <string>
 
@@ -28,33 +27,26 @@ using namespace editor_double;
 
 namespace {
 
-bool Exists(const std::string& path)
+bool Exists(const std::wstring& path)
 {
-    return ::GetFileAttributesA(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+    return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
 } // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
-    const int argc = __argc;
-    char** argv = __argv;
-    char cwd[MAX_PATH] = {};
-    ::GetCurrentDirectoryA(MAX_PATH, cwd);
-    const std::string folder = std::string(cwd) + "\\";
-    const std::string key = argc >= 4 ? argv[3] : "none";
-    const std::string stem = folder + "editor-" + key;
-    WriteAll(stem + ".started", Bytes());
+    const std::vector<std::wstring> argv = Arguments();
+    const std::wstring folder = WorkingFolder();
+    const std::wstring wideKey = argv.size() >= 4 ? argv[3] : L"none";
+    const std::string key = Utf8(wideKey);
+    const std::wstring stem = folder + L"editor-" + wideKey;
+    WriteAll(stem + L".started", Bytes());
 
-    std::string script;
-    {
-        std::ifstream own(folder + "editor-script-" + key + ".txt");
-        std::ifstream shared(folder + "editor-script.txt");
-        std::ifstream& in = own ? own : shared;
-        script.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
-    }
+    const std::wstring ownScript = folder + L"editor-script-" + wideKey + L".txt";
+    const std::string script = ReadText(Exists(ownScript) ? ownScript : folder + L"editor-script.txt");
 
-    const Bytes document = argc >= 2 ? ReadAll(argv[1]) : Bytes();
+    const Bytes document = argv.size() >= 2 ? ReadAll(argv[1]) : Bytes();
     const std::string mark = "EDITED:" + key + ":";
     Bytes native(mark.begin(), mark.end());
     native.insert(native.end(), document.begin(), document.end());
@@ -94,7 +86,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
             result = bridge->CloseAll();
         } else if (step == "wait-go") {
             const ULONGLONG deadline = ::GetTickCount64() + 90000;
-            while (!Exists(folder + "editor-go-" + key + ".txt") && ::GetTickCount64() < deadline)
+            while (!Exists(folder + L"editor-go-" + wideKey + L".txt") && ::GetTickCount64() < deadline)
                 ::Sleep(20);
         } else {
             result = E_INVALIDARG;
@@ -108,6 +100,6 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     ::CoUninitialize();
     log << "done\n";
 
-    WriteLogWhole(stem + ".log", log.str());
+    WriteLogWhole(stem + L".log", log.str());
     return 0;
 }

@@ -7,8 +7,10 @@
 
 #include <windows.h>
 #include <ole2.h>
+#include <shellapi.h>
 
 #include <cstring>
+#include <filesystem>
 #include <fstream>
 #include <iterator>
 #include <string>
@@ -20,15 +22,48 @@ namespace editor_double {
 
 using Bytes = std::vector<unsigned char>;
 
-inline Bytes ReadAll(const std::string& path)
+// What the editors log is UTF-8, whatever letters the paths hold.
+inline std::string Utf8(const std::wstring& text)
 {
-    std::ifstream in(path, std::ios::binary);
+    return std::filesystem::path(text).u8string();
+}
+
+// The arguments as a real drawing application reads them: its UTF-16 command
+// line split by the platform, the program first.
+inline std::vector<std::wstring> Arguments()
+{
+    int count = 0;
+    LPWSTR* split = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    std::vector<std::wstring> arguments;
+    for (int i = 0; split && i < count; ++i)
+        arguments.push_back(split[i]);
+    ::LocalFree(split);
+    return arguments;
+}
+
+// The working folder, with a trailing backslash.
+inline std::wstring WorkingFolder()
+{
+    wchar_t folder[MAX_PATH] = {};
+    ::GetCurrentDirectoryW(MAX_PATH, folder);
+    return std::wstring(folder) + L"\\";
+}
+
+inline Bytes ReadAll(const std::wstring& path)
+{
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-inline void WriteAll(const std::string& path, const Bytes& bytes)
+inline std::string ReadText(const std::wstring& path)
 {
-    std::ofstream out(path, std::ios::binary);
+    const Bytes bytes = ReadAll(path);
+    return std::string(bytes.begin(), bytes.end());
+}
+
+inline void WriteAll(const std::wstring& path, const Bytes& bytes)
+{
+    std::ofstream out(std::filesystem::path(path), std::ios::binary);
     out.write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
 }
 
@@ -81,13 +116,10 @@ inline HRESULT Update(IQuillmorphOLE* bridge, const Bytes& native, const Bytes& 
 
 // Written under another name first and then renamed, so that a test waiting
 // for the log never reads half of it.
-inline void WriteLogWhole(const std::string& path, const std::string& text)
+inline void WriteLogWhole(const std::wstring& path, const std::string& text)
 {
-    {
-        std::ofstream out(path + ".part", std::ios::binary);
-        out << text;
-    }
-    ::MoveFileExA((path + ".part").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
+    WriteAll(path + L".part", Bytes(text.begin(), text.end()));
+    ::MoveFileExW((path + L".part").c_str(), path.c_str(), MOVEFILE_REPLACE_EXISTING);
 }
 
 } // namespace editor_double

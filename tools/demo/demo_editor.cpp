@@ -2,8 +2,9 @@
 //     Quillmorph.exe <document.ZRN> -ole <key>
 // It reads the document, raises its revision, draws a new picture showing the
 // revision, and hands both back with UpdateAndClose under the key it was given.
-// It writes what it did to quillmorph-demo-editor.log in its working folder's
-// temporary folder, for the demonstration's report.
+// It reads its command line as UTF-16 and writes what it did, in UTF-8, to
+// quillmorph-demo-editor.log in the user's temporary folder, for the
+// demonstration's report.
 
 #include <windows.h>
 #include <ole2.h>
@@ -13,6 +14,8 @@
 #include <cstdio>
 #include <cstring>
 #include <cwchar>
+#include <filesystem>
+#include <fstream>
 #include <string>
 
 #include <wrl/client.h>
@@ -24,22 +27,20 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
+// Appends one line to the log in the user's temporary folder, in UTF-8.
 void Log(const char* format, ...)
 {
-    char path[MAX_PATH];
-    DWORD n = ::GetTempPathA(MAX_PATH, path);
-    if (n == 0 || n > MAX_PATH - 32)
+    wchar_t folder[MAX_PATH];
+    const DWORD n = ::GetTempPathW(MAX_PATH, folder);
+    if (n == 0 || n >= MAX_PATH)
         return;
-    std::strcat(path, "quillmorph-demo-editor.log");
-    FILE* f = std::fopen(path, "a");
-    if (!f)
-        return;
+    char line[2048];
     va_list args;
     va_start(args, format);
-    std::vfprintf(f, format, args);
+    std::vsnprintf(line, sizeof(line), format, args);
     va_end(args);
-    std::fputs("\n", f);
-    std::fclose(f);
+    std::ofstream(std::filesystem::path(std::wstring(folder) + L"quillmorph-demo-editor.log"), std::ios::app)
+        << line << "\n";
 }
 
 int Run()
@@ -56,8 +57,8 @@ int Run()
 
     demo::Bytes document = demo::ReadFileBytes(file.c_str());
     int revision = demo::DocumentRevision(document) + 1;
-    Log("editor: read %u bytes (revision %d) from %ls, key %ld", static_cast<unsigned>(document.size()),
-        revision - 1, file.c_str(), key);
+    Log("editor: read %u bytes (revision %d) from %s, key %ld", static_cast<unsigned>(document.size()),
+        revision - 1, std::filesystem::path(file).u8string().c_str(), key);
 
     // The edit: one more revision, and a line saying so.
     std::string history(document.begin(), document.end());
