@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include <gtest/gtest.h>
 #include <wrl/client.h>
 
 #include "server/handles.h"
@@ -100,6 +101,23 @@ inline Bytes ReadStreamBytes(IStorage* storage, const wchar_t* name)
         stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
     bytes.resize(read);
     return bytes;
+}
+
+// A storage over a copy of bytes (a compound file), open for reading and writing.
+inline Microsoft::WRL::ComPtr<IStorage> StorageOver(const Bytes& bytes)
+{
+    UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE, bytes.size()));
+    {
+        GlobalLockGuard lock(block.get());
+        std::memcpy(lock.get(), bytes.data(), bytes.size());
+    }
+    Microsoft::WRL::ComPtr<ILockBytes> lockBytes;
+    EXPECT_EQ(::CreateILockBytesOnHGlobal(block.release(), TRUE, &lockBytes), S_OK);
+    Microsoft::WRL::ComPtr<IStorage> storage;
+    EXPECT_EQ(::StgOpenStorageOnILockBytes(lockBytes.Get(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                           nullptr, 0, &storage),
+              S_OK);
+    return storage;
 }
 
 // File names (not paths) in folder matching pattern.

@@ -24,22 +24,6 @@ namespace {
 
 const wchar_t kUserType[] = L"Quillmorph Embedded Object";
 
-ComPtr<IStorage> StorageOver(const Bytes& bytes)
-{
-    UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE, bytes.size()));
-    {
-        GlobalLockGuard lock(block.get());
-        std::memcpy(lock.get(), bytes.data(), bytes.size());
-    }
-    ComPtr<ILockBytes> lockBytes;
-    EXPECT_EQ(::CreateILockBytesOnHGlobal(block.release(), TRUE, &lockBytes), S_OK);
-    ComPtr<IStorage> storage;
-    EXPECT_EQ(::StgOpenStorageOnILockBytes(lockBytes.Get(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                           nullptr, 0, &storage),
-              S_OK);
-    return storage;
-}
-
 class ClipboardRoundTrip : public ::testing::Test
 {
 protected:
