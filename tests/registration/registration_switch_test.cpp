@@ -110,19 +110,25 @@ private:
     bool copied_ = false;
 };
 
-// The type library resource of the built server, as bytes.
-std::vector<BYTE> TypeLibraryBytes()
+// A resource of the built server, as bytes.
+std::vector<BYTE> ServerResource(const wchar_t* type, WORD id)
 {
     std::vector<BYTE> bytes;
     UniqueModule module(::LoadLibraryExW(ServerExePath().c_str(), nullptr, LOAD_LIBRARY_AS_DATAFILE));
     if (!module)
         return bytes;
-    HRSRC resource = ::FindResourceW(module.get(), MAKEINTRESOURCEW(1), L"TYPELIB");
+    HRSRC resource = ::FindResourceW(module.get(), MAKEINTRESOURCEW(id), type);
     HGLOBAL loaded = resource ? ::LoadResource(module.get(), resource) : nullptr;
     const BYTE* data = loaded ? static_cast<const BYTE*>(::LockResource(loaded)) : nullptr;
     if (data)
         bytes.assign(data, data + ::SizeofResource(module.get(), resource));
     return bytes;
+}
+
+// The type library resource of the built server, as bytes.
+std::vector<BYTE> TypeLibraryBytes()
+{
+    return ServerResource(L"TYPELIB", 1);
 }
 
 // Leaves the executable at path with its two class scripts as its only
@@ -522,6 +528,22 @@ TEST_F(RegistrationSwitches, WithoutItsTypeLibraryResourceTheServerRegistersTheF
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kTypeLibKey) + L"\\1.0\\0\\win32"),
               copy.TypeLibraryFile());
     EXPECT_EQ(UnregisterServer(copy.exe()), 0u);
+}
+
+// Registration must never ask for elevation: without the rights it fails with
+// its status, and the per-user forms need none.
+TEST_F(RegistrationSwitches, TheServerRunsWithTheRightsOfWhoeverStartsIt)
+{
+    const std::vector<BYTE> bytes = ServerResource(MAKEINTRESOURCEW(24) /* RT_MANIFEST */, 1);
+    const std::string manifest(bytes.begin(), bytes.end());
+    EXPECT_NE(manifest.find("<requestedExecutionLevel level=\"asInvoker\" uiAccess=\"false\"/>"),
+              std::string::npos)
+        << manifest;
+    for (const char* system :
+         {"{35138b9a-5d96-4fbd-8e2d-a2440225f93a}", "{4a2f28e3-53b9-4441-ba9c-d69d4a4a6e38}",
+          "{1f676c76-80e1-4239-95bb-83d0f6d0da78}", "{8e0f7a12-bfb3-4fe8-b9a5-48fd50a15a9a}"})
+        EXPECT_NE(manifest.find(std::string("<supportedOS Id=\"") + system + "\"/>"), std::string::npos)
+            << system;
 }
 
 } // namespace
