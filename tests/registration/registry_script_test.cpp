@@ -157,6 +157,24 @@ TEST_F(RegistryScript, PercentSignsAndReplacementNamesExpand)
     EXPECT_EQ(out, "50% 'C:\\a b\\x.exe' C:\\a b\\x.exe first[]%%");
 }
 
+TEST_F(RegistryScript, ReplacementValuesInAnyLettersAreWrittenWhole)
+{
+    // Letters outside the 8-bit code page: a path under such a folder must not
+    // turn into question marks on its way into the registry.
+    const std::wstring path = L"C:\\Quill \u03a9\u03bc\u03ad\u03b3\u03b1\\\u56fe\\QuillmorphOLE.exe";
+    ASSERT_EQ(registrar_.DefineReplacement(L"Module", path.c_str()), S_OK);
+    ASSERT_EQ(Apply("K = s '%Module%' { val m = m '%Module%\\0b' }"), S_OK);
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, Wide(Path("K"))), path);
+    const std::wstring strings = path + L'\0' + L"b" + L'\0' + L'\0';
+    std::wstring read(strings.size() + 8, L'\0');
+    DWORD bytes = static_cast<DWORD>(read.size() * sizeof(wchar_t));
+    ASSERT_EQ(::RegGetValueW(HKEY_CURRENT_USER, Wide(Path("K")).c_str(), L"m", RRF_RT_REG_MULTI_SZ, nullptr,
+                             &read[0], &bytes),
+              ERROR_SUCCESS);
+    read.resize(bytes / sizeof(wchar_t));
+    EXPECT_EQ(read, strings);
+}
+
 TEST_F(RegistryScript, ReplacementNamesHoldAtMost31Bytes)
 {
     const std::string name31(31, 'N');
