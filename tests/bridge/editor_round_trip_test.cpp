@@ -170,18 +170,7 @@ protected:
     // The editor's record of how it was started, once it has finished.
     std::map<std::string, std::string> EditorLog(int key)
     {
-        const std::wstring path = InstallFile(L"editor-" + std::to_wstring(key) + L".log");
-        std::map<std::string, std::string> entries;
-        if (!WaitFor([&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000))
-            return entries;
-        std::ifstream in(Narrow(path));
-        std::string line;
-        while (std::getline(in, line)) {
-            const size_t equals = line.find('=');
-            if (equals != std::string::npos)
-                entries[line.substr(0, equals)] = line.substr(equals + 1);
-        }
-        return entries;
+        return WaitForEditorLog(InstallFile(L"editor-" + std::to_wstring(key) + L".log"));
     }
 
     static std::string install_error_;

@@ -17,6 +17,7 @@
 
 #include "server/class_ids.h"
 #include "support/clipboard_offer.h"
+#include "support/contained_drawing.h"
 #include "support/container_site.h"
 #include "support/registered_class.h"
 #include "support/test_support.h"
@@ -27,7 +28,6 @@ using namespace testing_support;
 namespace {
 
 const wchar_t kServerImage[] = L"QuillmorphOLE.exe";
-const wchar_t kDrawingStorage[] = L"Drawing1";
 
 #ifdef QUILLMORPH_PAIRED_SERVER_EXE
 const wchar_t* const kPairedServer = QUILLMORPH_PAIRED_SERVER_EXE;
@@ -123,22 +123,6 @@ protected:
         EXPECT_EQ(wow64 != FALSE, serverIs32Bit_);
     }
 
-    // The editor's record of the edit, once it has ended it.
-    std::map<std::string, std::string> EditorLog()
-    {
-        const std::wstring path = InstallFile(L"editor-0.log");
-        std::map<std::string, std::string> entries;
-        if (!WaitFor([&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000))
-            return entries;
-        std::ifstream in(Narrow(path));
-        for (std::string line; std::getline(in, line);) {
-            const size_t equals = line.find('=');
-            if (equals != std::string::npos)
-                entries[line.substr(0, equals)] = line.substr(equals + 1);
-        }
-        return entries;
-    }
-
     bool oleInitialized_ = false;
     bool serverIs32Bit_ = false;
     std::wstring install_;
@@ -154,73 +138,40 @@ TEST_P(Pairing, AContainerInsertsADrawingThatTheOtherBitnessEditsAndReloadsItWit
     ::GetTempPathW(MAX_PATH, folder);
     wchar_t path[MAX_PATH] = {};
     ASSERT_NE(::GetTempFileNameW(folder, L"pair", 0, path), 0u);
-    const DWORD mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
-    ComPtr<IStorage> document;
-    ComPtr<IStorage> storage;
-    ASSERT_EQ(::StgCreateDocfile(path, mode | STGM_CREATE, 0, &document), S_OK);
-    ASSERT_EQ(document->CreateStorage(kDrawingStorage, mode | STGM_CREATE, 0, 0, &storage), S_OK);
     ContainerSite site;
-    ComPtr<IOleObject> ole;
-    ASSERT_EQ(::OleCreate(CLSID_QuillmorphEmbeddedObject, IID_IOleObject, OLERENDER_DRAW, nullptr, &site,
-                          storage.Get(), reinterpret_cast<void**>(ole.GetAddressOf())),
-              S_OK);
-    ASSERT_EQ(::OleRun(ole.Get()), S_OK);
+    ContainedDrawing drawing(path, &site);
+    ASSERT_EQ(drawing.Create(), S_OK);
     ExpectServerOfItsBitnessRunning();
     // The server reads the same entries in its own view.
     LPOLESTR appName = nullptr;
-    EXPECT_EQ(ole->GetUserType(USERCLASSTYPE_APPNAME, &appName), S_OK);
+    EXPECT_EQ(drawing.ole()->GetUserType(USERCLASSTYPE_APPNAME, &appName), S_OK);
     UniqueTaskMemory appNameOwner(appName);
     EXPECT_STREQ(appName ? appName : L"(none)", L"Quillmorph OLE Server");
 
     // The primary verb: the drawing application of the other bitness returns
     // the edit through the automation interface.
-    ComPtr<IDataObject> data;
-    ASSERT_EQ(ole.As(&data), S_OK);
-    FORMATETC any = {0, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    DWORD connection = 0;
-    ASSERT_EQ(data->DAdvise(&any, ADVF_NODATA, &site, &connection), S_OK);
     {
         std::ofstream(Narrow(InstallFile(L"editor-action.txt"))) << "update";
     }
-    ASSERT_EQ(ole->DoVerb(OLEIVERB_PRIMARY, nullptr, &site, 0, nullptr, nullptr), S_OK);
-    std::map<std::string, std::string> log = EditorLog();
+    ASSERT_EQ(drawing.Edit(), S_OK);
+    std::map<std::string, std::string> log = WaitForEditorLog(InstallFile(L"editor-0.log"));
     EXPECT_EQ(log["argv2"], "-ole");
     EXPECT_EQ(log["result"], "0x00000000") << "UpdateAndClose from the drawing application";
     EXPECT_TRUE(WaitFor([&] { return site.dataChanges >= 2; }, 30000)) << "native data, then the picture";
     const Bytes edited = FileBytes(InstallFile(L"editor-0.native"));
     ASSERT_FALSE(edited.empty());
-    EXPECT_EQ(NativeDataOf(data.Get()), edited);
+    EXPECT_EQ(NativeDataOf(drawing.data()), edited);
 
     // Saved, let go, the document closed.
-    ComPtr<IPersistStorage> persist;
-    ASSERT_EQ(ole.As(&persist), S_OK);
-    ASSERT_EQ(::OleSave(persist.Get(), storage.Get(), TRUE), S_OK);
-    ASSERT_EQ(persist->SaveCompleted(nullptr), S_OK);
-    persist.Reset();
-    data->DUnadvise(connection);
-    data.Reset();
-    EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
-    ole->SetClientSite(nullptr);
-    ole.Reset();
-    storage.Reset();
-    EXPECT_EQ(document->Commit(STGC_DEFAULT), S_OK);
-    document.Reset();
+    ASSERT_EQ(drawing.Save(), S_OK);
+    EXPECT_EQ(drawing.Release(), S_OK);
     ASSERT_TRUE(WaitForNoProcess(kServerImage, 20000)) << "the server ends after the last release";
 
     // Reloaded: the drawing comes back with the edit in it.
-    ASSERT_EQ(::StgOpenStorage(path, nullptr, mode, nullptr, 0, &document), S_OK);
-    ASSERT_EQ(document->OpenStorage(kDrawingStorage, nullptr, mode, nullptr, 0, &storage), S_OK);
-    ASSERT_EQ(::OleLoad(storage.Get(), IID_IOleObject, &site, reinterpret_cast<void**>(ole.GetAddressOf())),
-              S_OK);
-    ASSERT_EQ(::OleRun(ole.Get()), S_OK);
-    ASSERT_EQ(ole.As(&data), S_OK);
-    EXPECT_EQ(NativeDataOf(data.Get()), edited);
-    data.Reset();
-    EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
-    ole->SetClientSite(nullptr);
-    ole.Reset();
-    storage.Reset();
-    document.Reset();
+    ContainedDrawing reloaded(path, &site);
+    ASSERT_EQ(reloaded.Open(), S_OK);
+    EXPECT_EQ(NativeDataOf(reloaded.data()), edited);
+    EXPECT_EQ(reloaded.Release(), S_OK);
     EXPECT_TRUE(WaitForNoProcess(kServerImage, 20000));
     ::DeleteFileW(path);
 }

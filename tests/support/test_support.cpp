@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 
@@ -159,6 +160,20 @@ std::vector<BYTE> NativeDataOf(IDataObject* data)
     const SIZE_T size = ::GlobalSize(medium->hGlobal);
     GlobalLockGuard lock(medium->hGlobal);
     return lock ? std::vector<BYTE>(lock.bytes(), lock.bytes() + size) : std::vector<BYTE>();
+}
+
+std::map<std::string, std::string> WaitForEditorLog(const std::wstring& path, DWORD timeoutMs)
+{
+    std::map<std::string, std::string> entries;
+    if (!WaitFor([&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeoutMs))
+        return entries;
+    std::ifstream in(std::filesystem::path(path), std::ios::binary);
+    for (std::string line; std::getline(in, line);) {
+        const size_t equals = line.find('=');
+        if (equals != std::string::npos)
+            entries[line.substr(0, equals)] = line.substr(equals + 1);
+    }
+    return entries;
 }
 
 ULONGLONG NowMs()

@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <map>
 #include <string>
 #include <vector>
 
@@ -82,6 +83,10 @@ bool Is32BitExecutable(const std::wstring& exe);
 // The native document that a drawing serves through data (the native-data
 // flavour on a global block); empty when it serves none.
 std::vector<BYTE> NativeDataOf(IDataObject* data);
+
+// The record a test drawing application leaves when it ends ("name=value"
+// lines in UTF-8), once the file at path is there; empty after timeoutMs.
+std::map<std::string, std::string> WaitForEditorLog(const std::wstring& path, DWORD timeoutMs = 30000);
 
 // Milliseconds from a monotonic clock.
 ULONGLONG NowMs();

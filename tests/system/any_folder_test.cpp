@@ -10,11 +10,11 @@
 #include <wrl/client.h>
 
 #include <map>
-#include <sstream>
 #include <string>
 
 #include "server/class_ids.h"
 #include "support/clipboard_offer.h"
+#include "support/contained_drawing.h"
 #include "support/container_site.h"
 #include "support/editor_double.h"
 #include "support/test_support.h"
@@ -104,22 +104,6 @@ protected:
                   ERROR_SUCCESS);
     }
 
-    // The editor's record of how it was started, once it has ended the edit.
-    std::map<std::string, std::string> EditorLog()
-    {
-        const std::wstring path = Installed(L"editor-0.log");
-        std::map<std::string, std::string> entries;
-        if (!WaitFor([&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, 30000))
-            return entries;
-        std::istringstream in(editor_double::ReadText(path));
-        for (std::string line; std::getline(in, line);) {
-            const size_t equals = line.find('=');
-            if (equals != std::string::npos)
-                entries[line.substr(0, equals)] = line.substr(equals + 1);
-        }
-        return entries;
-    }
-
     bool oleInitialized_ = false;
     std::wstring install_;
     std::wstring server_;
@@ -146,28 +130,15 @@ TEST_P(AnyFolder, TheServerRegistersEditsAndUnregistersFromThere)
     UseShortTypeLibraryPath();
 
     // A new drawing through the default handler, opened with the primary verb.
-    ComPtr<IStorage> document;
-    ComPtr<IStorage> storage;
-    const DWORD mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE | STGM_CREATE;
-    ASSERT_EQ(::StgCreateDocfile((temp_ + L"\\document.qmd").c_str(), mode, 0, &document), S_OK);
-    ASSERT_EQ(document->CreateStorage(L"Drawing1", mode, 0, 0, &storage), S_OK);
     ContainerSite site;
-    ComPtr<IOleObject> ole;
-    ASSERT_EQ(::OleCreate(CLSID_QuillmorphEmbeddedObject, IID_IOleObject, OLERENDER_DRAW, nullptr, &site,
-                          storage.Get(), reinterpret_cast<void**>(ole.GetAddressOf())),
-              S_OK);
-    ASSERT_EQ(::OleRun(ole.Get()), S_OK);
-    ComPtr<IDataObject> data;
-    ASSERT_EQ(ole.As(&data), S_OK);
-    FORMATETC any = {0, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-    DWORD connection = 0;
-    ASSERT_EQ(data->DAdvise(&any, ADVF_NODATA, &site, &connection), S_OK);
+    ContainedDrawing drawing(temp_ + L"\\document.qmd", &site);
+    ASSERT_EQ(drawing.Create(), S_OK);
     editor_double::WriteAll(Installed(L"editor-action.txt"), Bytes{'u', 'p', 'd', 'a', 't', 'e'});
-    ASSERT_EQ(ole->DoVerb(OLEIVERB_PRIMARY, nullptr, &site, 0, nullptr, nullptr), S_OK);
+    ASSERT_EQ(drawing.Edit(), S_OK);
 
     // The editor started from the installation folder, on a ".ZRN" file in the
     // temporary folder, under key 0; the edit comes back.
-    std::map<std::string, std::string> log = EditorLog();
+    std::map<std::string, std::string> log = WaitForEditorLog(Installed(L"editor-0.log"));
     ASSERT_FALSE(log.empty()) << "the drawing application ran";
     EXPECT_EQ(log["exe"], Utf8(Installed(L"Quillmorph.exe")));
     EXPECT_EQ(log["cwd"], Utf8(install_));
@@ -181,14 +152,8 @@ TEST_P(AnyFolder, TheServerRegistersEditsAndUnregistersFromThere)
     EXPECT_EQ(log["argv3"], "0");
     EXPECT_EQ(log["result"], "0x00000000");
     EXPECT_TRUE(WaitFor([&] { return site.dataChanges >= 2; }, 30000)) << "native data, then the picture";
-    EXPECT_EQ(NativeDataOf(data.Get()), editor_double::ReadAll(Installed(L"editor-0.native")));
-    data->DUnadvise(connection);
-    data.Reset();
-    EXPECT_EQ(ole->Close(OLECLOSE_NOSAVE), S_OK);
-    ole->SetClientSite(nullptr);
-    ole.Reset();
-    storage.Reset();
-    document.Reset();
+    EXPECT_EQ(NativeDataOf(drawing.data()), editor_double::ReadAll(Installed(L"editor-0.native")));
+    EXPECT_EQ(drawing.Release(), S_OK);
     ASSERT_TRUE(WaitForNoProcess(kServerImage, 20000)) << "the server ends after the last release";
 
     // The clipboard road: the bytes TripForward makes are read back by TripBack.
