@@ -16,7 +16,6 @@
 #include <vector>
 
 #include "server/class_ids.h"
-#include "support/contained_drawing.h"
 #include "support/container_site.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
@@ -255,13 +254,84 @@ inline Bytes NativeOf(IDataObject* data)
     return lock ? Bytes(lock.bytes(), lock.bytes() + size) : BytesOfText("failed");
 }
 
-// The container's drawing, with its native bytes as the fault tests compare
-// them ("released" once it has been let go).
-class ContainerDrawing : public testing_support::ContainedDrawing
+// One drawing in a container's compound document, through the platform's
+// default handler, running in the server, with the site's sink advised for
+// data changes.
+class ContainerDrawing
 {
 public:
-    using testing_support::ContainedDrawing::ContainedDrawing;
-    Bytes Native() { return data() ? NativeOf(data()) : BytesOfText("released"); }
+    ContainerDrawing(std::wstring path, FaultSite* site) : path_(std::move(path)), site_(site) {}
+    ContainerDrawing(const ContainerDrawing&) = delete;
+    ContainerDrawing& operator=(const ContainerDrawing&) = delete;
+    ~ContainerDrawing() { Release(); }
+
+    const std::wstring& path() const { return path_; }
+    IOleObject* ole() const { return ole_.Get(); }
+
+    HRESULT Open()
+    {
+        HRESULT hr = ::StgOpenStorage(path_.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr,
+                                      0, &document_);
+        if (SUCCEEDED(hr))
+            hr = document_->OpenStorage(kDrawingStorage, nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
+                                        nullptr, 0, &storage_);
+        if (SUCCEEDED(hr))
+            hr = ::OleLoad(storage_.Get(), IID_IOleObject, site_,
+                           reinterpret_cast<void**>(ole_.GetAddressOf()));
+        if (SUCCEEDED(hr))
+            hr = ::OleRun(ole_.Get());
+        if (SUCCEEDED(hr))
+            hr = ole_.As(&data_);
+        FORMATETC any = {0, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+        if (SUCCEEDED(hr))
+            hr = data_->DAdvise(&any, ADVF_NODATA, site_, &connection_);
+        return hr;
+    }
+
+    HRESULT Edit() { return ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, site_, 0, nullptr, nullptr); }
+
+    Bytes Native() { return data_ ? NativeOf(data_.Get()) : BytesOfText("released"); }
+
+    // Saves the drawing into the document and commits it, as a save command does.
+    HRESULT Save()
+    {
+        ComPtr<IPersistStorage> persist;
+        HRESULT hr = ole_.As(&persist);
+        if (SUCCEEDED(hr))
+            hr = ::OleSave(persist.Get(), storage_.Get(), TRUE);
+        if (SUCCEEDED(hr))
+            hr = persist->SaveCompleted(nullptr);
+        if (SUCCEEDED(hr))
+            hr = storage_->Commit(STGC_DEFAULT);
+        if (SUCCEEDED(hr))
+            hr = document_->Commit(STGC_DEFAULT);
+        return hr;
+    }
+
+    // Lets go of everything, as a container closing the document does.
+    void Release()
+    {
+        if (data_ && connection_)
+            data_->DUnadvise(connection_);
+        connection_ = 0;
+        data_.Reset();
+        if (ole_) {
+            ole_->Close(OLECLOSE_NOSAVE);
+            ole_->SetClientSite(nullptr);
+        }
+        ole_.Reset();
+        storage_.Reset();
+        document_.Reset();
+    }
+
+private:
+    std::wstring path_;
+    FaultSite* site_;
+    ComPtr<IStorage> document_;
+    ComPtr<IStorage> storage_;
+    ComPtr<IOleObject> ole_;
+    ComPtr<IDataObject> data_;
+    DWORD connection_ = 0;
 };
 
 } // namespace faults
