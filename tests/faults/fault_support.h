@@ -147,7 +147,8 @@ inline Bytes EditedBy(LONG key, const Bytes& document)
 }
 
 // A container's site for a drawing and its advise sink in one. Every site call
-// answers `failure`; the hooks let a test misbehave from inside a call.
+// answers `failure` (a site that does not fail saves the drawing when asked);
+// the hooks let a test misbehave from inside a call.
 class FaultSite : public testing_support::ContainerSite
 {
 public:
@@ -161,6 +162,9 @@ public:
     STDMETHOD(SaveObject)() override
     {
         ++saveRequests;
+        if (failure == S_OK)
+            return ContainerSite::SaveObject();
+        Record("SaveObject");
         return failure;
     }
     STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker** moniker) override
@@ -178,13 +182,15 @@ public:
     STDMETHOD(ShowObject)() override
     {
         ++showObjects;
+        ContainerSite::ShowObject();
         if (onShowObject)
             onShowObject();
         return failure;
     }
-    STDMETHOD(OnShowWindow)(BOOL) override
+    STDMETHOD(OnShowWindow)(BOOL show) override
     {
         ++showWindows;
+        ContainerSite::OnShowWindow(show);
         return failure;
     }
     STDMETHOD(RequestNewObjectLayout)() override { return failure == S_OK ? E_NOTIMPL : failure; }
@@ -294,6 +300,11 @@ public:
         FORMATETC any = {0, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         if (SUCCEEDED(hr))
             hr = data_->DAdvise(&any, ADVF_NODATA, site_, &connection_);
+        // Asked to save, the site writes the drawing into its storage.
+        if (SUCCEEDED(hr)) {
+            site_->drawing = ole_.Get();
+            site_->storage = storage_.Get();
+        }
         return hr;
     }
 
@@ -320,6 +331,8 @@ public:
     // Lets go of everything, as a container closing the document does.
     void Release()
     {
+        site_->drawing = nullptr;
+        site_->storage = nullptr;
         if (data_ && connection_)
             data_->DUnadvise(connection_);
         connection_ = 0;

@@ -4,6 +4,8 @@
 
 #include <gtest/gtest.h>
 
+#include <wrl/client.h>
+
 #include "server/class_ids.h"
 
 namespace testing_support {
@@ -108,6 +110,23 @@ void PumpMessagesFor(DWORD ms)
         }
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
+}
+
+HRESULT SaveLikeAContainer(IUnknown* drawing, IStorage* storage)
+{
+    if (!drawing || !storage)
+        return E_POINTER;
+    Microsoft::WRL::ComPtr<IPersistStorage> persist;
+    HRESULT hr =
+        drawing->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(persist.GetAddressOf()));
+    if (FAILED(hr))
+        return hr;
+    hr = ::OleSave(persist.Get(), storage, TRUE);
+    if (SUCCEEDED(hr))
+        hr = persist->SaveCompleted(nullptr);
+    if (SUCCEEDED(hr))
+        hr = storage->Commit(STGC_DEFAULT);
+    return hr;
 }
 
 } // namespace testing_support

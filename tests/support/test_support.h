@@ -75,4 +75,8 @@ ULONGLONG NowMs();
 // Pumps this thread's messages for the given time.
 void PumpMessagesFor(DWORD ms);
 
+// Saves a drawing into its storage as a container's save does: OleSave, then
+// SaveCompleted, then the storage committed.
+HRESULT SaveLikeAContainer(IUnknown* drawing, IStorage* storage);
+
 } // namespace testing_support
