@@ -162,10 +162,13 @@ public:
     STDMETHOD(SaveObject)() override
     {
         ++saveRequests;
-        if (failure == S_OK)
-            return ContainerSite::SaveObject();
-        Record("SaveObject");
-        return failure;
+        if (failure != S_OK) {
+            Record("SaveObject");
+            return failure;
+        }
+        const HRESULT hr = ContainerSite::SaveObject();
+        Record("SaveObject returned");
+        return hr;
     }
     STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker** moniker) override
     {
