@@ -318,17 +318,8 @@ public:
     // Saves the drawing into the document and commits it, as a save command does.
     HRESULT Save()
     {
-        ComPtr<IPersistStorage> persist;
-        HRESULT hr = ole_.As(&persist);
-        if (SUCCEEDED(hr))
-            hr = ::OleSave(persist.Get(), storage_.Get(), TRUE);
-        if (SUCCEEDED(hr))
-            hr = persist->SaveCompleted(nullptr);
-        if (SUCCEEDED(hr))
-            hr = storage_->Commit(STGC_DEFAULT);
-        if (SUCCEEDED(hr))
-            hr = document_->Commit(STGC_DEFAULT);
-        return hr;
+        HRESULT hr = testing_support::SaveLikeAContainer(ole_.Get(), storage_.Get());
+        return SUCCEEDED(hr) ? document_->Commit(STGC_DEFAULT) : hr;
     }
 
     // Lets go of everything, as a container closing the document does.

@@ -490,9 +490,50 @@ std::string FileText(const std::wstring& path)
     return bytes.empty() ? std::string("(none)\n") : std::string(bytes.begin(), bytes.end());
 }
 
+// Every thread's stack in the server and in this container, as Wine's debugger
+// prints them ("bt all"); the whole print goes to file. On a platform without
+// that debugger the record goes without.
+std::string Backtraces(const std::wstring& file)
+{
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    UniqueKernelHandle out =
+        AdoptFileHandle(::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
+                                      FILE_ATTRIBUTE_NORMAL, nullptr));
+    std::wstring command = L"winedbg --command \"bt all\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out.get();
+    startup.hStdError = out.get();
+    PROCESS_INFORMATION process = {};
+    if (!out || !::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                                  &process))
+        return "(no debugger to print the stacks)\n";
+    UniqueKernelHandle processHandle(process.hProcess);
+    UniqueKernelHandle threadHandle(process.hThread);
+    ::WaitForSingleObject(process.hProcess, 120000);
+    out.reset();
+    // Only the two processes that talk to each other.
+    const Bytes all = bridge_test::ReadFileBytes(file);
+    std::string text(all.begin(), all.end()), kept;
+    bool keep = false;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        if (line.compare(0, 13, "Backtracing f") == 0)
+            keep = line.find("QuillmorphOLE.exe") != std::string::npos ||
+                   line.find("faults_soak_test.exe") != std::string::npos;
+        if (keep)
+            kept += line + "\n";
+        start = end + 1;
+    }
+    return kept.empty() ? "(the debugger printed no stacks of the server or the container)\n" : kept;
+}
+
 // What the editor of the edit under key and the container's site have seen: the
 // editor writes a line before and after each call into the server, and the site
-// every call the server made into the container.
+// every call the server made into the container. Then the stacks.
 std::string StallRecord(const Installation& install, const FaultSite& site, const std::atomic<LONG>& key)
 {
     std::string record = "editor of key " + std::to_string(key.load()) + " (" +
@@ -504,7 +545,8 @@ std::string StallRecord(const Installation& install, const FaultSite& site, cons
     const auto calls = site.Calls();
     for (size_t i = 0; i < calls.size() && i < 12; ++i)
         record += " " + calls[calls.size() - 1 - i];
-    return record + "\n";
+    return record + "\nstacks of the server and the container:\n" +
+           Backtraces(install.File(L"stall-stacks.txt"));
 }
 
 // The platform's part of an edit: the minimal server, registered for the run,

@@ -38,6 +38,23 @@ void Report(const char* what, HRESULT hr, ULONGLONG startMs, const std::string& 
     std::fflush(stdout);
 }
 
+// Writes the embedded drawing into its storage and commits the document, as a
+// word processor's save does.
+HRESULT SaveDrawing(IOleObject* object, IStorage* drawing, IStorage* document)
+{
+    ComPtr<IPersistStorage> persist;
+    HRESULT hr = object->QueryInterface(IID_PPV_ARGS(persist.GetAddressOf()));
+    if (SUCCEEDED(hr))
+        hr = ::OleSave(persist.Get(), drawing, TRUE);
+    if (SUCCEEDED(hr))
+        hr = persist->SaveCompleted(nullptr);
+    if (SUCCEEDED(hr))
+        hr = drawing->Commit(STGC_DEFAULT);
+    if (SUCCEEDED(hr))
+        hr = document->Commit(STGC_DEFAULT);
+    return hr;
+}
+
 // The container's site for the embedded drawing, and its advise sink.
 class ContainerSite : public IOleClientSite, public IAdviseSink
 {
@@ -77,19 +94,8 @@ public:
     STDMETHODIMP SaveObject() override
     {
         ++saveRequests;
-        if (!drawing || !storage || !document)
-            return lastSave = E_UNEXPECTED;
-        ComPtr<IPersistStorage> persist;
-        HRESULT hr = drawing->QueryInterface(IID_PPV_ARGS(persist.GetAddressOf()));
-        if (SUCCEEDED(hr))
-            hr = ::OleSave(persist.Get(), storage, TRUE);
-        if (SUCCEEDED(hr))
-            hr = persist->SaveCompleted(nullptr);
-        if (SUCCEEDED(hr))
-            hr = storage->Commit(STGC_DEFAULT);
-        if (SUCCEEDED(hr))
-            hr = document->Commit(STGC_DEFAULT);
-        return lastSave = hr;
+        return lastSave =
+                   drawing && storage && document ? SaveDrawing(drawing, storage, document) : E_UNEXPECTED;
     }
     STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** ppmk) override
     {
@@ -384,16 +390,7 @@ int Run(const std::wstring& folder)
     Report("picture after the edit -> after.png", hr, t);
 
     t = ::GetTickCount64();
-    ComPtr<IPersistStorage> persist;
-    hr = object.As(&persist);
-    if (SUCCEEDED(hr))
-        hr = ::OleSave(persist.Get(), drawing.Get(), TRUE);
-    if (SUCCEEDED(hr))
-        hr = persist->SaveCompleted(nullptr);
-    if (SUCCEEDED(hr))
-        hr = drawing->Commit(STGC_DEFAULT);
-    if (SUCCEEDED(hr))
-        hr = document->Commit(STGC_DEFAULT);
+    hr = SaveDrawing(object.Get(), drawing.Get(), document.Get());
     Report("save the document", hr, t);
 
     site.drawing = nullptr;
@@ -404,7 +401,6 @@ int Run(const std::wstring& folder)
     object->Close(OLECLOSE_NOSAVE);
     object->SetClientSite(nullptr);
     data.Reset();
-    persist.Reset();
     object.Reset();
     drawing.Reset();
     document.Reset();
