@@ -77,6 +77,7 @@ template <class T> HRESULT CAtlExeModuleT<T>::StartServing()
         m_bDelayedShutdown = false;
         return S_FALSE;
     }
+    PinServedInterfaces();
     if (m_bDelayedShutdown) {
         // The monitor thread runs on without its handle.
         UniqueKernelHandle thread(StartShutdownMonitor());
@@ -92,8 +93,10 @@ template <class T> HRESULT CAtlExeModuleT<T>::StartServing()
     } else {
         hr = ::CoResumeClassObjects();
     }
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         RevokeClassObjects();
+        UnpinServedInterfaces();
+    }
     return hr;
 }
 
@@ -147,6 +150,7 @@ template <class T> void CAtlExeModuleT<T>::PumpMessages()
 template <class T> HRESULT CAtlExeModuleT<T>::StopServing()
 {
     HRESULT hr = RevokeClassObjects();
+    UnpinServedInterfaces();
     if (m_bDelayedShutdown)
         ::Sleep(m_shutdownPauseMs);
     return hr;

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "server/class_ids.h"
+#include "server/interface_pins.h"
 #include "support/container_site.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
@@ -288,6 +289,10 @@ public:
 
     HRESULT Open()
     {
+        // The server writes streams into this container's storages and lets
+        // them go right after: stubs of both interfaces stay pinned here (see
+        // server/interface_pins.h).
+        PinStorageInterfaces();
         HRESULT hr = ::StgOpenStorage(path_.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr,
                                       0, &document_);
         if (SUCCEEDED(hr))
@@ -341,6 +346,23 @@ public:
     }
 
 private:
+    void PinStorageInterfaces()
+    {
+        if (pinnedStorage_)
+            return;
+        ComPtr<ILockBytes> bytes;
+        if (FAILED(::CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes)) ||
+            FAILED(::StgCreateDocfileOnILockBytes(
+                bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &pinnedStorage_)))
+            return;
+        ComPtr<IStream> stream;
+        if (SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, &stream)))
+            pins_.Pin(stream.Get(), IID_IStream);
+        pins_.Pin(pinnedStorage_.Get(), IID_IStorage);
+    }
+
+    InterfacePins pins_;
+    ComPtr<IStorage> pinnedStorage_;
     std::wstring path_;
     FaultSite* site_;
     ComPtr<IStorage> document_;

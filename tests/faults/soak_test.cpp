@@ -495,24 +495,10 @@ std::string FileText(const std::wstring& path)
 // that debugger the record goes without.
 std::string Backtraces(const std::wstring& file)
 {
-    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
-    UniqueKernelHandle out =
-        AdoptFileHandle(::CreateFileW(file.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited, CREATE_ALWAYS,
-                                      FILE_ATTRIBUTE_NORMAL, nullptr));
-    std::wstring command = L"winedbg --command \"bt all\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof(startup);
-    startup.dwFlags = STARTF_USESTDHANDLES;
-    startup.hStdOutput = out.get();
-    startup.hStdError = out.get();
-    PROCESS_INFORMATION process = {};
-    if (!out || !::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
-                                  &process))
+    UniqueKernelHandle debugger = StartProcessWithOutput(L"winedbg --command \"bt all\"", file);
+    if (!debugger)
         return "(no debugger to print the stacks)\n";
-    UniqueKernelHandle processHandle(process.hProcess);
-    UniqueKernelHandle threadHandle(process.hThread);
-    ::WaitForSingleObject(process.hProcess, 120000);
-    out.reset();
+    ::WaitForSingleObject(debugger.get(), 120000);
     // Only the two processes that talk to each other.
     const Bytes all = bridge_test::ReadFileBytes(file);
     std::string text(all.begin(), all.end()), kept;

@@ -112,6 +112,28 @@ void PumpMessagesFor(DWORD ms)
     }
 }
 
+UniqueKernelHandle StartProcessWithOutput(const std::wstring& commandLine, const std::wstring& outputFile)
+{
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    UniqueKernelHandle out =
+        AdoptFileHandle(::CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out)
+        return UniqueKernelHandle();
+    std::wstring command = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out.get();
+    startup.hStdError = out.get();
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                          &process))
+        return UniqueKernelHandle();
+    UniqueKernelHandle thread(process.hThread);
+    return UniqueKernelHandle(process.hProcess);
+}
+
 HRESULT SaveLikeAContainer(IUnknown* drawing, IStorage* storage)
 {
     if (!drawing || !storage)

@@ -69,6 +69,10 @@ DWORD RunProcess(const std::wstring& exe, const std::wstring& arguments, DWORD t
 // Starts exe and returns its process handle without waiting.
 UniqueKernelHandle StartProcess(const std::wstring& exe, const std::wstring& arguments, DWORD* pid = nullptr);
 
+// Starts a whole command line (the program found as the platform finds it) with
+// its output and errors written to outputFile; returns its process handle.
+UniqueKernelHandle StartProcessWithOutput(const std::wstring& commandLine, const std::wstring& outputFile);
+
 // Milliseconds from a monotonic clock.
 ULONGLONG NowMs();
 

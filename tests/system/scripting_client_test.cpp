@@ -45,27 +45,12 @@ protected:
         wchar_t temp[MAX_PATH];
         ::GetTempPathW(MAX_PATH, temp);
         std::wstring outPath = std::wstring(temp) + L"quillmorph_client.out";
-        SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-        UniqueKernelHandle out =
-            AdoptFileHandle(::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                          CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-        EXPECT_TRUE(out);
-        std::wstring commandLine =
-            L"cscript.exe //nologo \"" + std::wstring(QUILLMORPH_SAMPLE_SCRIPT) + L"\"";
-        STARTUPINFOW si = {};
-        si.cb = sizeof(si);
-        si.dwFlags = STARTF_USESTDHANDLES;
-        si.hStdOutput = out.get();
-        si.hStdError = out.get();
-        PROCESS_INFORMATION pi = {};
-        EXPECT_TRUE(::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr,
-                                     &si, &pi));
-        UniqueKernelHandle process(pi.hProcess);
-        UniqueKernelHandle thread(pi.hThread);
-        out.reset();
+        UniqueKernelHandle process = StartProcessWithOutput(
+            L"cscript.exe //nologo \"" + std::wstring(QUILLMORPH_SAMPLE_SCRIPT) + L"\"", outPath);
+        EXPECT_TRUE(process);
+        HANDLE waited = process.get();
         ULONGLONG deadline = NowMs() + 60000;
-        while (process &&
-               ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+        while (process && ::MsgWaitForMultipleObjects(1, &waited, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
                NowMs() < deadline)
             PumpMessagesFor(10);
         std::ifstream file(std::string(outPath.begin(), outPath.end()));
