@@ -125,7 +125,7 @@ template <class T> DWORD WINAPI CAtlExeModuleT<T>::ShutdownMonitorThread(void* m
     // The handle is read without the lock: only this thread ever clears it.
     ::WaitForSingleObject(self->m_hShutdownEvent.get(), INFINITE);
 
-    // Closed when this scope ends, after the field is cleared under the lock.
+    // Taken out of the field under the lock, then closed before the quit goes.
     UniqueKernelHandle event;
     {
         SrwExclusiveGuard guard(self->m_shutdownEventLock);
