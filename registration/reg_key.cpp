@@ -37,7 +37,6 @@ LONG CRegKeyHandle::Open(HKEY parent, LPCSTR name, REGSAM access)
         return rc;
     Close();
     m_hKey = key;
-    m_bOwned = true;
     return ERROR_SUCCESS;
 }
 
@@ -51,75 +50,59 @@ LONG CRegKeyHandle::Create(HKEY parent, LPCSTR name, REGSAM access)
         return rc;
     Close();
     m_hKey = key;
-    m_bOwned = true;
     return ERROR_SUCCESS;
 }
 
 LONG CRegKeyHandle::Close()
 {
     LONG rc = ERROR_SUCCESS;
-    if (m_hKey && m_bOwned)
+    if (m_hKey)
         rc = ::RegCloseKey(m_hKey);
     m_hKey = nullptr;
-    m_bOwned = false;
     return rc;
 }
 
-void CRegKeyHandle::Attach(HKEY key)
+LONG SetStringValue(HKEY key, LPCSTR valueName, LPCSTR text)
 {
-    Close();
-    m_hKey = key;
-    m_bOwned = false;
-}
-
-HKEY CRegKeyHandle::Detach()
-{
-    HKEY key = m_hKey;
-    m_hKey = nullptr;
-    m_bOwned = false;
-    return key;
-}
-
-LONG CRegKeyHandle::SetStringValue(LPCSTR valueName, LPCSTR text)
-{
-    return ::RegSetValueExA(m_hKey, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
+    return ::RegSetValueExA(key, valueName, 0, REG_SZ, reinterpret_cast<const BYTE*>(text),
                             static_cast<DWORD>(std::strlen(text) + 1));
 }
 
-LONG CRegKeyHandle::SetDWORDValue(LPCSTR valueName, DWORD value)
+LONG SetDWORDValue(HKEY key, LPCSTR valueName, DWORD value)
 {
-    return ::RegSetValueExA(m_hKey, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
+    return ::RegSetValueExA(key, valueName, 0, REG_DWORD, reinterpret_cast<const BYTE*>(&value),
                             sizeof(value));
 }
 
-LONG CRegKeyHandle::SetMultiStringValue(LPCSTR valueName, const char* strings, DWORD bytes)
+LONG SetMultiStringValue(HKEY key, LPCSTR valueName, const char* strings, DWORD bytes)
 {
-    return ::RegSetValueExA(m_hKey, valueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(strings),
-                            bytes);
+    return ::RegSetValueExA(key, valueName, 0, REG_MULTI_SZ, reinterpret_cast<const BYTE*>(strings), bytes);
 }
 
-LONG CRegKeyHandle::SetBinaryValue(LPCSTR valueName, const BYTE* data, DWORD bytes)
+LONG SetBinaryValue(HKEY key, LPCSTR valueName, const BYTE* data, DWORD bytes)
 {
-    return ::RegSetValueExA(m_hKey, valueName, 0, REG_BINARY, data, bytes);
+    return ::RegSetValueExA(key, valueName, 0, REG_BINARY, data, bytes);
 }
 
-LONG CRegKeyHandle::DeleteValue(LPCSTR valueName)
+LONG DeleteValue(HKEY key, LPCSTR valueName)
 {
-    return ::RegDeleteValueA(m_hKey, valueName);
+    return ::RegDeleteValueA(key, valueName);
 }
 
-LONG CRegKeyHandle::RemoveSubkey(LPCSTR name)
+LONG RemoveSubkey(HKEY parent, LPCSTR name, REGSAM view)
 {
+    // Without the extended deletion (a system older than the two views) the
+    // process's own view is the only one there is.
     RegDeleteKeyExAFunc deleteKeyEx = DeleteKeyExFunction();
     if (deleteKeyEx)
-        return deleteKeyEx(m_hKey, name, 0, 0);
-    return ::RegDeleteKeyA(m_hKey, name);
+        return deleteKeyEx(parent, name, view, 0);
+    return ::RegDeleteKeyA(parent, name);
 }
 
-LONG CRegKeyHandle::DeleteKeyTree(LPCSTR name)
+LONG DeleteKeyTree(HKEY parent, LPCSTR name, REGSAM view)
 {
     CRegKeyHandle subkey;
-    LONG rc = subkey.Open(m_hKey, name, KEY_READ | KEY_WRITE);
+    LONG rc = subkey.Open(parent, name, KEY_READ | KEY_WRITE | view);
     if (rc != ERROR_SUCCESS)
         return rc;
     for (;;) {
@@ -130,12 +113,12 @@ LONG CRegKeyHandle::DeleteKeyTree(LPCSTR name)
         if (::RegEnumKeyExA(subkey.get(), 0, child, &length, nullptr, nullptr, nullptr, &written) !=
             ERROR_SUCCESS)
             break;
-        rc = subkey.DeleteKeyTree(child);
+        rc = DeleteKeyTree(subkey.get(), child, view);
         if (rc != ERROR_SUCCESS)
             return rc;
     }
     subkey.Close();
-    return RemoveSubkey(name);
+    return RemoveSubkey(parent, name, view);
 }
 
 bool KeyHasSubkeys(HKEY key)

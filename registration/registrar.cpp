@@ -4,7 +4,6 @@
 #include <memory>
 #include <new>
 
-#include "registration/registry_script.h"
 #include "server/handles.h"
 
 HRESULT ConvertToAnsi(LPCOLESTR text, std::string* converted)
@@ -75,27 +74,30 @@ HRESULT STDMETHODCALLTYPE CRegObject::RemoveAllReplacements()
     return S_OK;
 }
 
-HRESULT CRegObject::RegisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType)
+HRESULT CRegObject::RegisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType,
+                                           ScriptTarget target)
 {
-    return ApplyScriptResourceById(modulePath, resourceId, resourceType, true);
+    return ApplyScriptResourceById(modulePath, resourceId, resourceType, true, target);
 }
 
-HRESULT CRegObject::UnregisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType)
+HRESULT CRegObject::UnregisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType,
+                                             ScriptTarget target)
 {
-    return ApplyScriptResourceById(modulePath, resourceId, resourceType, false);
+    return ApplyScriptResourceById(modulePath, resourceId, resourceType, false, target);
 }
 
 HRESULT CRegObject::ApplyScriptResourceById(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType,
-                                            bool registerEntries)
+                                            bool registerEntries, ScriptTarget target)
 {
     std::string type;
     if (!resourceType || FAILED(ConvertToAnsi(resourceType, &type)))
         return E_OUTOFMEMORY;
-    return ApplyScriptResource(modulePath, MAKEINTRESOURCEA(resourceId), type.c_str(), registerEntries);
+    return ApplyScriptResource(modulePath, MAKEINTRESOURCEA(resourceId), type.c_str(), registerEntries,
+                               target);
 }
 
 HRESULT CRegObject::ApplyScriptResource(LPCOLESTR modulePath, LPCSTR resourceName, LPCSTR resourceType,
-                                        bool registerEntries)
+                                        bool registerEntries, ScriptTarget target)
 {
     std::string path;
     if (!modulePath || FAILED(ConvertToAnsi(modulePath, &path)))
@@ -138,6 +140,6 @@ HRESULT CRegObject::ApplyScriptResource(LPCOLESTR modulePath, LPCSTR resourceNam
         std::memcpy(text, bytes, size);
     text[size] = '\0';
 
-    CRegScriptParser parser(*this);
+    CRegScriptParser parser(*this, target);
     return parser.ApplyScript(text, registerEntries);
 }

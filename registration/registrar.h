@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "registration/registrar_base.h"
+#include "registration/registry_script.h"
 
 // Name/value pairs for %NAME% references. Adding never replaces: lookup finds
 // the first pair whose name matches without regard to case.
@@ -49,15 +50,17 @@ public:
     LPCOLESTR FindReplacement(LPCSTR name) const { return m_replacements.Lookup(name); }
 
     // Applies the script resource resourceId of type resourceType in the module
-    // file modulePath (loaded as data only; none of its code runs).
-    HRESULT RegisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType);
-    HRESULT UnregisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType);
+    // file modulePath (loaded as data only; none of its code runs) to target.
+    HRESULT RegisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType,
+                                   ScriptTarget target);
+    HRESULT UnregisterScriptResource(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType,
+                                     ScriptTarget target);
     HRESULT ApplyScriptResource(LPCOLESTR modulePath, LPCSTR resourceName, LPCSTR resourceType,
-                                bool registerEntries);
+                                bool registerEntries, ScriptTarget target);
 
 private:
     HRESULT ApplyScriptResourceById(LPCOLESTR modulePath, WORD resourceId, LPCOLESTR resourceType,
-                                    bool registerEntries);
+                                    bool registerEntries, ScriptTarget target);
 
     CReplacementMap m_replacements;
 };

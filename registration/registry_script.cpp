@@ -6,7 +6,6 @@
 
 #include "registration/reg_key.h"
 #include "registration/registrar.h"
-#include "registration/server_registration.h"
 #include "server/handles.h"
 
 namespace {
@@ -212,8 +211,7 @@ HRESULT CRegScriptParser::ExpandScript(LPCSTR text, char** expanded)
     if (!text)
         return E_INVALIDARG;
 
-    bool perUser = false;
-    QueryPerUserRegistration(&perUser);
+    const bool perUser = m_target.perUser;
 
     CScriptBuffer out;
     HRESULT hr = out.Init(std::strlen(text));
@@ -388,12 +386,10 @@ __attribute__((noinline)) HRESULT CRegScriptParser::WriteValue(HKEY key, LPCSTR 
     if (FAILED(hr))
         return hr;
 
-    CRegKeyHandle target;
-    target.Attach(key);
     LONG rc = ERROR_SUCCESS;
     switch (type) {
     case 'S':
-        rc = target.SetStringValue(valueName, value);
+        rc = SetStringValue(key, valueName, value);
         break;
     case 'M': {
         // "\0" separates the strings; the list ends at its first empty string.
@@ -423,7 +419,7 @@ __attribute__((noinline)) HRESULT CRegScriptParser::WriteValue(HKEY key, LPCSTR 
                 break;
             at += stringLength + 1;
         }
-        rc = target.SetMultiStringValue(valueName, strings, byteCount);
+        rc = SetMultiStringValue(key, valueName, strings, byteCount);
         break;
     }
     case 'D': {
@@ -434,7 +430,7 @@ __attribute__((noinline)) HRESULT CRegScriptParser::WriteValue(HKEY key, LPCSTR 
         hr = ::VarUI4FromStr(wide, 0, 0, &number);
         if (FAILED(hr))
             return hr;
-        rc = target.SetDWORDValue(valueName, number);
+        rc = SetDWORDValue(key, valueName, number);
         break;
     }
     case 'B': {
@@ -448,11 +444,10 @@ __attribute__((noinline)) HRESULT CRegScriptParser::WriteValue(HKEY key, LPCSTR 
             int nibble = HexDigitValue(value[i]);
             bytes[i / 2] |= static_cast<BYTE>(i % 2 == 0 ? nibble << 4 : nibble);
         }
-        rc = target.SetBinaryValue(valueName, bytes, static_cast<DWORD>(digits / 2));
+        rc = SetBinaryValue(key, valueName, bytes, static_cast<DWORD>(digits / 2));
         break;
     }
     }
-    target.Detach();
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
     return ReadToken(token);
@@ -535,10 +530,7 @@ HRESULT CRegScriptParser::RegisterBlock(char* token, HKEY parent, int depth)
                 return DISP_E_EXCEPTION;
             if (IsDeletableKeyName(token)) {
                 // The key may simply not be there: a failed deletion is no error.
-                CRegKeyHandle rkForceRemove;
-                rkForceRemove.Attach(parent);
-                rkForceRemove.DeleteKeyTree(token);
-                rkForceRemove.Detach();
+                DeleteKeyTree(parent, token, m_target.view);
             }
             if (isDelete) {
                 hr = ReadToken(token);
@@ -568,9 +560,9 @@ HRESULT CRegScriptParser::RegisterBlock(char* token, HKEY parent, int depth)
             return DISP_E_EXCEPTION;
         // A key that can only be read stays read-only; writing its values then
         // fails with the platform's error.
-        if (keyCur.Open(parent, token, KEY_READ | KEY_WRITE) != ERROR_SUCCESS &&
-            keyCur.Open(parent, token, KEY_READ) != ERROR_SUCCESS) {
-            LONG rc = keyCur.Create(parent, token, KEY_READ | KEY_WRITE);
+        if (keyCur.Open(parent, token, Access(KEY_READ | KEY_WRITE)) != ERROR_SUCCESS &&
+            keyCur.Open(parent, token, Access(KEY_READ)) != ERROR_SUCCESS) {
+            LONG rc = keyCur.Create(parent, token, Access(KEY_READ | KEY_WRITE));
             if (rc != ERROR_SUCCESS)
                 return HRESULT_FROM_WIN32(rc);
         }
@@ -643,10 +635,10 @@ __attribute__((noinline)) HRESULT CRegScriptParser::UnregisterNamedValue(char* t
     if (!removeValue)
         return S_OK;
     CRegKeyHandle rkParent;
-    LONG rc = rkParent.Open(parent, nullptr, KEY_WRITE);
+    LONG rc = rkParent.Open(parent, nullptr, Access(KEY_WRITE));
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
-    rc = rkParent.DeleteValue(szValueName);
+    rc = DeleteValue(rkParent.get(), szValueName);
     if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
         return HRESULT_FROM_WIN32(rc);
     return S_OK;
@@ -699,7 +691,7 @@ HRESULT CRegScriptParser::UnregisterKey(char* token, HKEY parent, bool removeAll
     CRegKeyHandle key;
     LONG openResult = ERROR_FILE_NOT_FOUND;
     if (!recovering)
-        openResult = key.Open(parent, token, KEY_READ);
+        openResult = key.Open(parent, token, Access(KEY_READ));
     bool blockRecovering = openResult != ERROR_SUCCESS;
 
     // The whole name is kept: a cut name would remove some other key.
@@ -736,10 +728,7 @@ HRESULT CRegScriptParser::UnregisterKey(char* token, HKEY parent, bool removeAll
         return HRESULT_FROM_WIN32(rc);
     if (!removeAllowed || hasSubkeys)
         return S_OK;
-    CRegKeyHandle parentKey;
-    parentKey.Attach(parent);
-    rc = parentKey.RemoveSubkey(szKey);
-    parentKey.Detach();
+    rc = RemoveSubkey(parent, szKey, m_target.view);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
     return S_OK;

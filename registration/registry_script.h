@@ -48,10 +48,20 @@ private:
     size_t m_nCapacity = 0;
 };
 
+// Where a script's entries go. perUser: its HKCR root blocks are rewritten to
+// the user's classes. view: the registry view of every key the walk opens,
+// creates or deletes (KEY_WOW64_64KEY or KEY_WOW64_32KEY, or 0 for the
+// process's own view).
+struct ScriptTarget
+{
+    bool perUser = false;
+    REGSAM view = 0;
+};
+
 class CRegScriptParser
 {
 public:
-    explicit CRegScriptParser(const CRegObject& owner) : m_owner(owner) {}
+    CRegScriptParser(const CRegObject& owner, ScriptTarget target) : m_owner(owner), m_target(target) {}
     CRegScriptParser(const CRegScriptParser&) = delete;
     CRegScriptParser& operator=(const CRegScriptParser&) = delete;
 
@@ -81,7 +91,11 @@ private:
     HRESULT WriteValue(HKEY key, LPCSTR valueName, char* token);
     HRESULT CopyTokenChar(char* token, size_t* length);
 
+    // The rights asked for a key, in the script's view.
+    REGSAM Access(REGSAM rights) const { return rights | m_target.view; }
+
     const CRegObject& m_owner;
+    const ScriptTarget m_target;
     LPCSTR m_pPos = nullptr;
     // Where the token last read began.
     LPCSTR m_pTokenStart = nullptr;

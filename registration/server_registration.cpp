@@ -7,6 +7,7 @@
 
 #include <wrl/client.h>
 
+#include "registration/reg_key.h"
 #include "registration/registrar.h"
 #include "server/handles.h"
 #include "server/module.h"
@@ -53,6 +54,82 @@ HRESULT ModuleFileName(HINSTANCE module, char* buffer)
     return S_OK;
 }
 
+// Where registration writes: the machine's classes, or the user's.
+HKEY ClassesRoot(bool perUser)
+{
+    return perUser ? HKEY_CURRENT_USER : HKEY_CLASSES_ROOT;
+}
+
+std::string ClassesPath(bool perUser, const std::string& path)
+{
+    return perUser ? "Software\\Classes\\" + path : path;
+}
+
+// "Interface\{...}" of an interface identifier.
+std::string InterfaceKeyPath(REFIID iid)
+{
+    wchar_t text[40] = {};
+    ::StringFromGUID2(iid, text, 40);
+    std::string path = "Interface\\";
+    for (const wchar_t* p = text; *p; ++p)
+        path += static_cast<char>(*p); // a GUID's text is ASCII
+    return path;
+}
+
+// True when the interface key at path in view (as the classes root shows it to
+// a process of that view) exists and names library as its type library.
+bool InterfaceNamesLibrary(const std::string& path, REGSAM view, const wchar_t* library)
+{
+    CRegKeyHandle key;
+    if (key.Open(HKEY_CLASSES_ROOT, (path + "\\TypeLib").c_str(), KEY_READ | view) != ERROR_SUCCESS)
+        return false;
+    wchar_t named[40] = {};
+    DWORD size = sizeof(named) - sizeof(wchar_t);
+    DWORD type = 0;
+    return ::RegQueryValueExW(key.get(), nullptr, nullptr, &type, reinterpret_cast<BYTE*>(named), &size) ==
+               ERROR_SUCCESS &&
+           type == REG_SZ && ::lstrcmpiW(named, library) == 0;
+}
+
+// Copies the key source (open in sourceView) with its values and subkeys to
+// name under parent, in view. Interface entries are short: a value that does
+// not fit the buffers fails the copy rather than being cut.
+LONG CopyKeyTree(HKEY source, REGSAM sourceView, HKEY parent, const char* name, REGSAM view)
+{
+    CRegKeyHandle target;
+    LONG rc = target.Create(parent, name, KEY_READ | KEY_WRITE | view);
+    if (rc != ERROR_SUCCESS)
+        return rc;
+    for (DWORD i = 0;; ++i) {
+        char valueName[256];
+        DWORD nameLength = sizeof(valueName);
+        BYTE data[2048];
+        DWORD size = sizeof(data);
+        DWORD type = 0;
+        rc = ::RegEnumValueA(source, i, valueName, &nameLength, nullptr, &type, data, &size);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            break;
+        if (rc == ERROR_SUCCESS)
+            rc = ::RegSetValueExA(target.get(), valueName, 0, type, data, size);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+    }
+    for (DWORD i = 0;; ++i) {
+        char child[256];
+        DWORD length = sizeof(child);
+        rc = ::RegEnumKeyExA(source, i, child, &length, nullptr, nullptr, nullptr, nullptr);
+        if (rc == ERROR_NO_MORE_ITEMS)
+            return ERROR_SUCCESS;
+        CRegKeyHandle sourceChild;
+        if (rc == ERROR_SUCCESS)
+            rc = sourceChild.Open(source, child, KEY_READ | sourceView);
+        if (rc == ERROR_SUCCESS)
+            rc = CopyKeyTree(sourceChild.get(), sourceView, target.get(), child, view);
+        if (rc != ERROR_SUCCESS)
+            return rc;
+    }
+}
+
 class LibAttrGuard
 {
 public:
@@ -72,7 +149,61 @@ private:
     TLIBATTR* attr_ = nullptr;
 };
 
+// The library's identifier as the interface entries name it.
+HRESULT LibraryIdText(ITypeLib* library, wchar_t (&text)[40])
+{
+    LibAttrGuard attr(library);
+    HRESULT hr = library->GetLibAttr(attr.put());
+    if (FAILED(hr))
+        return hr;
+    return ::StringFromGUID2(attr->guid, text, 40) ? S_OK : E_FAIL;
+}
+
+// Calls visit(the path of Interface\{IID}, the library's identifier as text)
+// for each interface that library describes; the first failure ends the walk.
+template <class Visit> HRESULT ForEachInterfaceKey(ITypeLib* library, Visit visit)
+{
+    wchar_t libraryId[40];
+    HRESULT hr = LibraryIdText(library, libraryId);
+    if (FAILED(hr))
+        return hr;
+    UINT count = library->GetTypeInfoCount();
+    for (UINT i = 0; i < count; ++i) {
+        TYPEKIND kind = TKIND_MAX;
+        if (FAILED(library->GetTypeInfoType(i, &kind)) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH))
+            continue;
+        ComPtr<ITypeInfo> info;
+        hr = library->GetTypeInfo(i, info.GetAddressOf());
+        if (FAILED(hr))
+            return hr;
+        TYPEATTR* attr = nullptr;
+        hr = info->GetTypeAttr(&attr);
+        if (FAILED(hr))
+            return hr;
+        const IID iid = attr->guid;
+        info->ReleaseTypeAttr(attr);
+        hr = visit(InterfaceKeyPath(iid), libraryId);
+        if (FAILED(hr))
+            return hr;
+    }
+    return S_OK;
+}
+
 } // namespace
+
+RegistryViews RegistrationViews()
+{
+    SYSTEM_INFO system = {};
+    ::GetNativeSystemInfo(&system);
+    switch (system.wProcessorArchitecture) {
+    case PROCESSOR_ARCHITECTURE_AMD64:
+    case PROCESSOR_ARCHITECTURE_IA64:
+    case PROCESSOR_ARCHITECTURE_ARM64:
+        return RegistryViews{{KEY_WOW64_64KEY, KEY_WOW64_32KEY}, 2};
+    default:
+        return RegistryViews{{0, 0}, 1};
+    }
+}
 
 HRESULT EnablePerUserRegistration(bool enable)
 {
@@ -179,9 +310,16 @@ HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)
     if (FAILED(hr))
         return hr;
 
-    if (registerEntries)
-        return registrar.RegisterScriptResource(widePath, resourceId, L"REGISTRY");
-    return registrar.UnregisterScriptResource(widePath, resourceId, L"REGISTRY");
+    bool perUser = false;
+    QueryPerUserRegistration(&perUser);
+    for (REGSAM view : RegistrationViews()) {
+        const ScriptTarget target{perUser, view};
+        hr = registerEntries ? registrar.RegisterScriptResource(widePath, resourceId, L"REGISTRY", target)
+                             : registrar.UnregisterScriptResource(widePath, resourceId, L"REGISTRY", target);
+        if (FAILED(hr))
+            return hr;
+    }
+    return hr;
 }
 
 HRESULT LoadServerTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library)
@@ -264,9 +402,11 @@ HRESULT RegisterServerTypeLibrary(HINSTANCE module)
 
     auto registerForUser = reinterpret_cast<RegisterTypeLibFunc>(
         reinterpret_cast<void*>(PerUserTypeLibFunction("RegisterTypeLibForUser")));
-    if (registerForUser)
-        return registerForUser(library.Get(), bstrPath.get(), helpDirectory);
-    return ::RegisterTypeLib(library.Get(), bstrPath.get(), helpDirectory);
+    hr = registerForUser ? registerForUser(library.Get(), bstrPath.get(), helpDirectory)
+                         : ::RegisterTypeLib(library.Get(), bstrPath.get(), helpDirectory);
+    if (FAILED(hr))
+        return hr;
+    return MirrorInterfaceEntries(library.Get(), registerForUser != nullptr);
 }
 
 HRESULT UnregisterServerTypeLibrary(HINSTANCE module)
@@ -285,8 +425,55 @@ HRESULT UnregisterServerTypeLibrary(HINSTANCE module)
 
     auto unregisterForUser = reinterpret_cast<UnregisterTypeLibFunc>(
         reinterpret_cast<void*>(PerUserTypeLibFunction("UnRegisterTypeLibForUser")));
-    if (unregisterForUser)
-        return unregisterForUser(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum, ptla->lcid,
-                                 ptla->syskind);
-    return ::UnRegisterTypeLib(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum, ptla->lcid, ptla->syskind);
+    hr = unregisterForUser ? unregisterForUser(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum, ptla->lcid,
+                                               ptla->syskind)
+                           : ::UnRegisterTypeLib(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum,
+                                                 ptla->lcid, ptla->syskind);
+    // What the platform left in a view it does not write goes all the same.
+    HRESULT removed = RemoveInterfaceEntries(library.Get(), unregisterForUser != nullptr);
+    return FAILED(hr) ? hr : removed;
+}
+
+HRESULT MirrorInterfaceEntries(ITypeLib* library, bool perUser)
+{
+    const RegistryViews views = RegistrationViews();
+    return ForEachInterfaceKey(library, [&](const std::string& path, const wchar_t* libraryId) -> HRESULT {
+        // A view the platform wrote is the model for the others.
+        REGSAM sourceView = 0;
+        CRegKeyHandle source;
+        for (REGSAM view : views) {
+            if (InterfaceNamesLibrary(path, view, libraryId) &&
+                source.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ | view) == ERROR_SUCCESS) {
+                sourceView = view;
+                break;
+            }
+        }
+        if (!source.get())
+            return S_OK; // the platform entered nothing for this interface
+        for (REGSAM view : views) {
+            if (InterfaceNamesLibrary(path, view, libraryId))
+                continue;
+            LONG rc = CopyKeyTree(source.get(), sourceView, ClassesRoot(perUser),
+                                  ClassesPath(perUser, path).c_str(), view);
+            if (rc != ERROR_SUCCESS)
+                return HRESULT_FROM_WIN32(rc);
+        }
+        return S_OK;
+    });
+}
+
+HRESULT RemoveInterfaceEntries(ITypeLib* library, bool perUser)
+{
+    const RegistryViews views = RegistrationViews();
+    return ForEachInterfaceKey(library, [&](const std::string& path, const wchar_t* libraryId) -> HRESULT {
+        for (REGSAM view : views) {
+            // Another library's entries for the same interface are not ours.
+            if (!InterfaceNamesLibrary(path, view, libraryId))
+                continue;
+            LONG rc = DeleteKeyTree(ClassesRoot(perUser), ClassesPath(perUser, path).c_str(), view);
+            if (rc != ERROR_SUCCESS && rc != ERROR_FILE_NOT_FOUND)
+                return HRESULT_FROM_WIN32(rc);
+        }
+        return S_OK;
+    });
 }

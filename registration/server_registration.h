@@ -13,7 +13,20 @@
 HRESULT EnablePerUserRegistration(bool enable);
 HRESULT QueryPerUserRegistration(bool* enabled);
 
-// Applies one class's registry script resource.
+// The registry views that registration writes. A 64-bit system keeps a 32-bit
+// and a 64-bit view of the class and interface keys: both are written, so that
+// processes of either bitness find the classes, whichever build registers.
+// On a 32-bit system there is one view, the process's own (0).
+struct RegistryViews
+{
+    REGSAM view[2];
+    size_t count;
+    const REGSAM* begin() const { return view; }
+    const REGSAM* end() const { return view + count; }
+};
+RegistryViews RegistrationViews();
+
+// Applies one class's registry script resource in every view.
 HRESULT UpdateClassRegistry(WORD resourceId, bool registerEntries);
 
 // All rows of the object table (or only the one whose class is filter), then the
@@ -22,7 +35,8 @@ HRESULT RegisterComServer(bool registerTypeLib, const CLSID* filter);
 HRESULT UnregisterComServer(bool unregisterTypeLib, const CLSID* filter);
 
 // Applies the executable's script resource resourceId with the module's
-// replacements and "Module" / "Module_Raw" (the executable's path).
+// replacements and "Module" / "Module_Raw" (the executable's path), once per
+// view; the first failure ends it.
 HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries);
 
 struct CategoryTableEntry;
@@ -34,3 +48,12 @@ HRESULT ApplyClassCategories(REFCLSID classId, const CategoryTableEntry* categor
 HRESULT LoadServerTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library);
 HRESULT RegisterServerTypeLibrary(HINSTANCE module);
 HRESULT UnregisterServerTypeLibrary(HINSTANCE module);
+
+// The interface entries of library's interfaces (Interface\{IID}, naming the
+// library) in every view: where the platform's registration left a view
+// without them, they are copied there from a view it wrote, into the machine's
+// or the user's classes.
+HRESULT MirrorInterfaceEntries(ITypeLib* library, bool perUser);
+// Removes those entries of library's interfaces that still name it, from
+// every view.
+HRESULT RemoveInterfaceEntries(ITypeLib* library, bool perUser);

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Configures and builds the server for both architectures: build/x86_64 with
-# its tests (they run under Wine) and build/i686 (the server and the
-# demonstration programs, compiled only: the 32-bit test programs would have
-# nothing to run them here).
+# Configures and builds the server for both architectures, each with its
+# tests: build/x86_64 with every test program, build/i686 with the ones that
+# drive the server from outside (as processes, containers and clients of 32-bit
+# Windows meet it). Each tree's pairing test uses the other tree's server and
+# test drawing application.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 "$root/tools/setup-debian.sh"
@@ -11,10 +12,16 @@ mkdir -p "$root/build"
 jobs=$(nproc 2>/dev/null || echo 2)
 for arch in x86_64 i686; do
     dir="$root/build/$arch"
-    tests=ON
-    [ "$arch" = i686 ] && tests=OFF
+    other=i686
+    outside_only=OFF
+    if [ "$arch" = i686 ]; then
+        other=x86_64
+        outside_only=ON
+    fi
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
-        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMORPH_BUILD_TESTS=$tests >"$root/build/configure-$arch.log" 2>&1 ||
+        -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMORPH_BUILD_TESTS=ON \
+        -DQUILLMORPH_OUTSIDE_TESTS_ONLY=$outside_only \
+        -DQUILLMORPH_PAIRED_BUILD_DIR="$root/build/$other" >"$root/build/configure-$arch.log" 2>&1 ||
         { cat "$root/build/configure-$arch.log"; exit 1; }
     cmake --build "$dir" -j "$jobs"
 done

@@ -36,6 +36,13 @@ SECONDS=0
 say() { printf '%s\n' "$*"; }
 
 "$wineserver" -k >/dev/null 2>&1 || true
+# A prefix booted before the 32-bit Wine was installed has no 32-bit half: make
+# it again.
+if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+    say "The demonstration's Wine prefix predates the 32-bit Wine: creating it again"
+    "$wineserver" -w >/dev/null 2>&1 || true
+    rm -rf "$WINEPREFIX"
+fi
 if [ ! -f "$WINEPREFIX/system.reg" ]; then
     say "Creating the demonstration's Wine prefix in $WINEPREFIX (once) ..."
     "$wine" wineboot -i >/dev/null 2>&1 </dev/null

@@ -42,17 +42,6 @@ std::wstring BinFolder()
 
 using testing_support::ContainerSite;
 
-template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = NowMs() + timeoutMs;
-    while (!done()) {
-        if (NowMs() > deadline)
-            return false;
-        PumpMessagesFor(50);
-    }
-    return true;
-}
-
 void WriteStreamBytes(IStorage* storage, const wchar_t* name, const Bytes& bytes)
 {
     ComPtr<IStream> stream;
@@ -167,19 +156,7 @@ protected:
         return WaitFor([&] { return site_.hiddenWindows >= count; }, 30000);
     }
 
-    Bytes NativeData()
-    {
-        FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
-                                "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
-                            nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
-        StgMediumGuard medium;
-        EXPECT_EQ(data_->GetData(&format, medium.put()), S_OK);
-        if (!medium->hGlobal)
-            return Bytes();
-        const SIZE_T size = ::GlobalSize(medium->hGlobal);
-        GlobalLockGuard lock(medium->hGlobal);
-        return lock ? Bytes(lock.bytes(), lock.bytes() + size) : Bytes();
-    }
+    Bytes NativeData() { return NativeDataOf(data_.Get()); }
 
     // Lets the drawing go and waits for the server to end: it can only end when
     // no edit holds the drawing any more.

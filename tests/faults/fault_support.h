@@ -45,16 +45,7 @@ inline std::wstring BinFolder()
     return server.substr(0, server.find_last_of(L'\\'));
 }
 
-template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
-{
-    const ULONGLONG deadline = testing_support::NowMs() + timeoutMs;
-    while (!done()) {
-        if (testing_support::NowMs() > deadline)
-            return false;
-        testing_support::PumpMessagesFor(20);
-    }
-    return true;
-}
+using testing_support::WaitFor;
 
 // Waits for every server process to end, pumping this thread's messages.
 inline bool WaitForServerEnd(DWORD timeoutMs)

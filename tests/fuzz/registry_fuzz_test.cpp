@@ -251,7 +251,7 @@ protected:
         CRegObject registrar;
         registrar.DefineReplacement(L"Module", L"\"C:\\Program Files\\Fuzz\\resources\\QuillmorphOLE.exe\"");
         registrar.DefineReplacement(L"Module_Raw", L"C:\\Program Files\\Fuzz\\resources\\QuillmorphOLE.exe");
-        CRegScriptParser parser(registrar);
+        CRegScriptParser parser(registrar, ScriptTarget{perUser_, 0});
         return parser.ApplyScript(text.c_str(), registerEntries);
     }
 
@@ -281,7 +281,7 @@ protected:
         uint32_t iteration = 0;
         for (; budget.More(iteration); ++iteration) {
             const bool perUser = random.OneIn(3);
-            EnablePerUserRegistration(perUser);
+            perUser_ = perUser;
             const std::string& real = scripts[random.Below(2)];
             std::string text;
             bool faultInjected = false;
@@ -391,6 +391,7 @@ protected:
     std::string before_;
     HKEY throwaway_ = nullptr;
     std::vector<HKEY> targets_;
+    bool perUser_ = false;
     fuzz::Findings findings_{"registry"};
 };
 

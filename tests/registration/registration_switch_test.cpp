@@ -13,8 +13,10 @@
 
 #include <wrl/client.h>
 
+#include "registration/server_registration.h"
 #include "registry_reader.h"
 #include "server/class_ids.h"
+#include "support/registered_class.h"
 #include "support/test_support.h"
 
 using Microsoft::WRL::ComPtr;
@@ -34,6 +36,16 @@ const wchar_t* const kProgIds[] = {
     L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1",
     L"QUILLMORPHOLE.QuillmorphEmbeddedObject",
 };
+
+// The two registry views of a 64-bit system: registration writes both,
+// whichever build registers (the prefixes the tests run in are 64-bit ones).
+const REGSAM kViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
+const wchar_t kInterfaceKey[] = L"Interface\\{D2F8A5B3-1E6C-4B97-8F40-3B7E9C1A6D52}";
+
+std::string ViewName(REGSAM view)
+{
+    return view == KEY_WOW64_32KEY ? " (32-bit view)" : " (64-bit view)";
+}
 
 // Where the per-user forms write.
 constexpr const wchar_t* kUserClasses = L"Software\\Classes";
@@ -154,93 +166,100 @@ protected:
     void SetUp() override { ASSERT_TRUE(SUCCEEDED(apartment_.status())); }
 
     // Every entry that the two class scripts write, under base ("" for
-    // HKEY_CLASSES_ROOT), for a server at exe.
-    static void ExpectClassEntries(HKEY root, const wchar_t* base, const std::wstring& exe)
+    // HKEY_CLASSES_ROOT), for a server at exe, as processes of view see them.
+    static void ExpectClassEntries(HKEY root, const wchar_t* base, const std::wstring& exe, REGSAM view)
     {
-        SCOPED_TRACE(Narrow(Under(base, L"")));
+        SCOPED_TRACE(Narrow(Under(base, L"")) + ViewName(view));
+        auto Read = [&](const std::wstring& path, const wchar_t* name = nullptr) {
+            return ReadString(root, path, name, view);
+        };
         const std::wstring automation = Under(base, kAutomationClass);
         const std::wstring embedded = Under(base, kEmbeddedClass);
 
         // ProgIDs.
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE.1")), L"Quillmorph OLE Class");
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE.1\\CLSID")),
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphOLE.1")), L"Quillmorph OLE Class");
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphOLE.1\\CLSID")),
                   L"{7A3E51C0-4B2D-4E8F-9C61-2D5B8F0A13E7}");
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE")), L"QuillmorphOLE Class");
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE\\CLSID")),
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphOLE")), L"QuillmorphOLE Class");
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphOLE\\CLSID")),
                   L"{7A3E51C0-4B2D-4E8F-9C61-2D5B8F0A13E7}");
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphOLE\\CurVer")),
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphOLE\\CurVer")),
                   L"QUILLMORPHOLE.QuillmorphOLE.1");
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1")),
-                  L"Quillmorph OLE");
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1\\CLSID")),
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1")), L"Quillmorph OLE");
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1\\CLSID")),
                   L"{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}");
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject")),
-                  L"Quillmorph OLE");
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject\\CLSID")),
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject")), L"Quillmorph OLE");
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject\\CLSID")),
                   L"{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}");
-        EXPECT_EQ(ReadString(root, Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject\\CurVer")),
+        EXPECT_EQ(Read(Under(base, L"QUILLMORPHOLE.QuillmorphEmbeddedObject\\CurVer")),
                   L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1");
 
         // The automation class: started by its quoted path.
-        EXPECT_EQ(ReadString(root, automation), L"Quillmorph OLE Class");
-        EXPECT_EQ(SubkeyNames(root, automation),
+        EXPECT_EQ(Read(automation), L"Quillmorph OLE Class");
+        EXPECT_EQ(SubkeyNames(root, automation, view),
                   (std::set<std::wstring>{L"ProgID", L"VersionIndependentProgID", L"Programmable",
                                           L"LocalServer32", L"TypeLib"}));
-        EXPECT_EQ(ReadString(root, automation + L"\\ProgID"), L"QUILLMORPHOLE.QuillmorphOLE.1");
-        EXPECT_EQ(ReadString(root, automation + L"\\VersionIndependentProgID"),
-                  L"QUILLMORPHOLE.QuillmorphOLE");
-        EXPECT_EQ(ValueNames(root, automation + L"\\Programmable"), std::set<std::wstring>{});
-        EXPECT_EQ(ReadString(root, automation + L"\\LocalServer32"), L"\"" + exe + L"\"");
-        EXPECT_EQ(ReadString(root, automation + L"\\LocalServer32", L"ThreadingModel"), L"both");
-        EXPECT_EQ(ReadString(root, automation + L"\\TypeLib"), kLibId);
+        EXPECT_EQ(Read(automation + L"\\ProgID"), L"QUILLMORPHOLE.QuillmorphOLE.1");
+        EXPECT_EQ(Read(automation + L"\\VersionIndependentProgID"), L"QUILLMORPHOLE.QuillmorphOLE");
+        EXPECT_EQ(ValueNames(root, automation + L"\\Programmable", view), std::set<std::wstring>{});
+        EXPECT_EQ(Read(automation + L"\\LocalServer32"), L"\"" + exe + L"\"");
+        EXPECT_EQ(Read(automation + L"\\LocalServer32", L"ThreadingModel"), L"both");
+        EXPECT_EQ(Read(automation + L"\\TypeLib"), kLibId);
 
         // The embedded class: its bare path, the default handler, verbs, user
         // types, status and the Insertable marker. The blank after the class
         // name's closing quote in the script is not part of the name.
-        EXPECT_EQ(ReadString(root, embedded), L"Quillmorph OLE");
-        EXPECT_EQ(SubkeyNames(root, embedded),
+        EXPECT_EQ(Read(embedded), L"Quillmorph OLE");
+        EXPECT_EQ(SubkeyNames(root, embedded, view),
                   (std::set<std::wstring>{L"ProgID", L"VersionIndependentProgID", L"Programmable",
                                           L"LocalServer", L"LocalServer32", L"TypeLib", L"InProcHandler32",
                                           L"verb", L"AuxUserType", L"MiscStatus", L"Insertable"}));
-        EXPECT_EQ(ReadString(root, embedded + L"\\ProgID"), L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1");
-        EXPECT_EQ(ReadString(root, embedded + L"\\VersionIndependentProgID"),
-                  L"QUILLMORPHOLE.QuillmorphEmbeddedObject");
-        EXPECT_EQ(ReadString(root, embedded + L"\\LocalServer"), exe);
-        EXPECT_EQ(ReadString(root, embedded + L"\\LocalServer32"), exe);
-        EXPECT_EQ(ReadString(root, embedded + L"\\LocalServer32", L"ThreadingModel"), L"both");
-        EXPECT_EQ(ReadString(root, embedded + L"\\TypeLib"), kLibId);
-        EXPECT_EQ(ReadString(root, embedded + L"\\InProcHandler32"), L"Ole32.dll");
-        EXPECT_EQ(SubkeyNames(root, embedded + L"\\verb"),
+        EXPECT_EQ(Read(embedded + L"\\ProgID"), L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1");
+        EXPECT_EQ(Read(embedded + L"\\VersionIndependentProgID"), L"QUILLMORPHOLE.QuillmorphEmbeddedObject");
+        EXPECT_EQ(Read(embedded + L"\\LocalServer"), exe);
+        EXPECT_EQ(Read(embedded + L"\\LocalServer32"), exe);
+        EXPECT_EQ(Read(embedded + L"\\LocalServer32", L"ThreadingModel"), L"both");
+        EXPECT_EQ(Read(embedded + L"\\TypeLib"), kLibId);
+        EXPECT_EQ(Read(embedded + L"\\InProcHandler32"), L"Ole32.dll");
+        EXPECT_EQ(SubkeyNames(root, embedded + L"\\verb", view),
                   (std::set<std::wstring>{L"-3", L"-2", L"-1", L"0"}));
-        EXPECT_EQ(ReadString(root, embedded + L"\\verb\\-3"), L"Hide,0,1");
-        EXPECT_EQ(ReadString(root, embedded + L"\\verb\\-2"), L"Open,0,0");
-        EXPECT_EQ(ReadString(root, embedded + L"\\verb\\-1"), L"Show,0,0");
-        EXPECT_EQ(ReadString(root, embedded + L"\\verb\\0"), L"&Edit,0,0");
-        EXPECT_EQ(ReadString(root, embedded + L"\\AuxUserType\\2"), L"Quillmorph OLE");
-        EXPECT_EQ(ReadString(root, embedded + L"\\AuxUserType\\3"), L"Quillmorph OLE Server");
-        EXPECT_EQ(ReadString(root, embedded + L"\\MiscStatus"), L"0");
-        EXPECT_TRUE(KeyExists(root, embedded + L"\\Insertable"));
-        EXPECT_EQ(SubkeyNames(root, embedded + L"\\Insertable"), std::set<std::wstring>{});
+        EXPECT_EQ(Read(embedded + L"\\verb\\-3"), L"Hide,0,1");
+        EXPECT_EQ(Read(embedded + L"\\verb\\-2"), L"Open,0,0");
+        EXPECT_EQ(Read(embedded + L"\\verb\\-1"), L"Show,0,0");
+        EXPECT_EQ(Read(embedded + L"\\verb\\0"), L"&Edit,0,0");
+        EXPECT_EQ(Read(embedded + L"\\AuxUserType\\2"), L"Quillmorph OLE");
+        EXPECT_EQ(Read(embedded + L"\\AuxUserType\\3"), L"Quillmorph OLE Server");
+        EXPECT_EQ(Read(embedded + L"\\MiscStatus"), L"0");
+        EXPECT_TRUE(KeyExists(root, embedded + L"\\Insertable", view));
+        EXPECT_EQ(SubkeyNames(root, embedded + L"\\Insertable", view), std::set<std::wstring>{});
     }
 
-    static void ExpectNoClassEntries(HKEY root, const wchar_t* base)
+    static void ExpectNoClassEntries(HKEY root, const wchar_t* base, REGSAM view)
     {
-        SCOPED_TRACE(Narrow(Under(base, L"")));
-        EXPECT_FALSE(KeyExists(root, Under(base, kAutomationClass)));
-        EXPECT_FALSE(KeyExists(root, Under(base, kEmbeddedClass)));
+        SCOPED_TRACE(Narrow(Under(base, L"")) + ViewName(view));
+        EXPECT_FALSE(KeyExists(root, Under(base, kAutomationClass), view));
+        EXPECT_FALSE(KeyExists(root, Under(base, kEmbeddedClass), view));
         for (const wchar_t* progId : kProgIds)
-            EXPECT_FALSE(KeyExists(root, Under(base, progId))) << Narrow(progId);
+            EXPECT_FALSE(KeyExists(root, Under(base, progId), view)) << Narrow(progId);
     }
 
+    // Everything registration writes, in both views (each key prefixed with
+    // its view).
     static std::map<std::wstring, std::wstring> ClassesSnapshot()
     {
-        std::map<std::wstring, std::wstring> tree;
-        DumpTree(HKEY_CLASSES_ROOT, kAutomationClass, &tree);
-        DumpTree(HKEY_CLASSES_ROOT, kEmbeddedClass, &tree);
-        for (const wchar_t* progId : kProgIds)
-            DumpTree(HKEY_CLASSES_ROOT, progId, &tree);
-        DumpTree(HKEY_CLASSES_ROOT, kTypeLibKey, &tree);
-        return tree;
+        std::map<std::wstring, std::wstring> both;
+        for (REGSAM view : kViews) {
+            std::map<std::wstring, std::wstring> tree;
+            DumpTree(HKEY_CLASSES_ROOT, kAutomationClass, &tree, view);
+            DumpTree(HKEY_CLASSES_ROOT, kEmbeddedClass, &tree, view);
+            for (const wchar_t* progId : kProgIds)
+                DumpTree(HKEY_CLASSES_ROOT, progId, &tree, view);
+            DumpTree(HKEY_CLASSES_ROOT, kTypeLibKey, &tree, view);
+            DumpTree(HKEY_CLASSES_ROOT, kInterfaceKey, &tree, view);
+            for (const auto& [key, values] : tree)
+                both[std::to_wstring(view) + L":" + key] = values;
+        }
+        return both;
     }
 
     Apartment apartment_;
@@ -262,13 +281,23 @@ TEST_F(RegistrationSwitches, EachSwitchEndsTheProcessAtOnceWithItsStatus)
 TEST_F(RegistrationSwitches, RegServerWritesEveryEntryOfBothClasses)
 {
     ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
-    ExpectClassEntries(HKEY_CLASSES_ROOT, L"", ServerExePath());
+    for (REGSAM view : kViews)
+        ExpectClassEntries(HKEY_CLASSES_ROOT, L"", ServerExePath(), view);
 }
 
 TEST_F(RegistrationSwitches, RegServerRegistersTheTypeLibraryForLateBinding)
 {
     ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kTypeLibKey) + L"\\1.0\\0\\win32"), ServerExePath());
+    // The interface's proxy and library, where clients of either bitness look.
+    for (REGSAM view : kViews) {
+        SCOPED_TRACE(ViewName(view));
+        const std::wstring key = kInterfaceKey;
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + L"\\ProxyStubClsid32", nullptr, view),
+                  L"{00020424-0000-0000-C000-000000000046}");
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + L"\\TypeLib", nullptr, view), kLibId);
+        EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + L"\\TypeLib", L"Version", view), L"1.0");
+    }
 
     ComPtr<ITypeLib> library;
     ASSERT_EQ(::LoadRegTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, library.GetAddressOf()), S_OK);
@@ -297,37 +326,7 @@ TEST_F(RegistrationSwitches, RegServerRegistersTheTypeLibraryForLateBinding)
 TEST_F(RegistrationSwitches, ThePlatformReadsTheEmbeddedClassFromTheEntries)
 {
     ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
-
-    struct
-    {
-        DWORD form;
-        const wchar_t* expected;
-    } userTypes[] = {{USERCLASSTYPE_FULL, L"Quillmorph OLE"},
-                     {USERCLASSTYPE_SHORT, L"Quillmorph OLE"},
-                     {USERCLASSTYPE_APPNAME, L"Quillmorph OLE Server"}};
-    for (const auto& userType : userTypes) {
-        LPOLESTR text = nullptr;
-        EXPECT_EQ(::OleRegGetUserType(CLSID_QuillmorphEmbeddedObject, userType.form, &text), S_OK);
-        UniqueTaskMemory owner(text);
-        ASSERT_NE(text, nullptr);
-        EXPECT_STREQ(text, userType.expected) << "form " << userType.form;
-    }
-
-    ComPtr<IEnumOLEVERB> verbs;
-    ASSERT_EQ(::OleRegEnumVerbs(CLSID_QuillmorphEmbeddedObject, verbs.GetAddressOf()), S_OK);
-    std::map<LONG, std::wstring> found;
-    OLEVERB verb;
-    while (verbs->Next(1, &verb, nullptr) == S_OK) {
-        found[verb.lVerb] = std::wstring(verb.lpszVerbName) + L"," + std::to_wstring(verb.fuFlags) + L"," +
-                            std::to_wstring(verb.grfAttribs);
-        ::CoTaskMemFree(verb.lpszVerbName);
-    }
-    EXPECT_EQ(found, (std::map<LONG, std::wstring>{
-                         {-3, L"Hide,0,1"}, {-2, L"Open,0,0"}, {-1, L"Show,0,0"}, {0, L"&Edit,0,0"}}));
-
-    DWORD status = 0xFFFFFFFF;
-    EXPECT_EQ(::OleRegGetMiscStatus(CLSID_QuillmorphEmbeddedObject, DVASPECT_CONTENT, &status), S_OK);
-    EXPECT_EQ(status, 0u);
+    ExpectEmbeddedClassAsRegistered();
 }
 
 TEST_F(RegistrationSwitches, RegisteringTwiceGivesTheSameContents)
@@ -354,9 +353,12 @@ TEST_F(RegistrationSwitches, UnregServerRemovesClassesProgIdsAndTypeLibraryAndKe
 {
     ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
     ASSERT_EQ(UnregisterServer(ServerExePath()), 0u);
-    ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"");
-    EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID"));
-    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kTypeLibKey) + L"\\1.0"));
+    for (REGSAM view : kViews) {
+        ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"", view);
+        EXPECT_TRUE(KeyExists(HKEY_CLASSES_ROOT, L"CLSID", view));
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, std::wstring(kTypeLibKey) + L"\\1.0", view));
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kInterfaceKey, view)) << ViewName(view);
+    }
     ComPtr<ITypeLib> library;
     EXPECT_NE(::LoadRegTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, library.GetAddressOf()), S_OK);
 }
@@ -373,7 +375,8 @@ TEST_F(RegistrationSwitches, UnregServerOnAnUnregisteredMachineEndsWithTheTypeLi
     HRESULT expected = ::UnRegisterTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, SYS_WIN32);
     EXPECT_EQ(code, static_cast<DWORD>(expected));
     EXPECT_TRUE(FAILED(expected));
-    ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"");
+    for (REGSAM view : kViews)
+        ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"", view);
 }
 
 TEST_F(RegistrationSwitches, PerUserFormsWriteAndRemoveUnderTheUsersClassesOnly)
@@ -382,8 +385,10 @@ TEST_F(RegistrationSwitches, PerUserFormsWriteAndRemoveUnderTheUsersClassesOnly)
     ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
     ASSERT_EQ(UnregisterServer(ServerExePath()), 0u);
     ASSERT_EQ(RegisterServer(ServerExePath(), true), 0u);
-    ExpectClassEntries(HKEY_CURRENT_USER, kUserClasses, ServerExePath());
-    ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"");
+    for (REGSAM view : kViews) {
+        ExpectClassEntries(HKEY_CURRENT_USER, kUserClasses, ServerExePath(), view);
+        ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"", view);
+    }
     // Wine's per-user type-library registration writes machine-wide; on Windows
     // it writes under the user's classes. Either way the library loads.
     ComPtr<ITypeLib> library;
@@ -391,7 +396,8 @@ TEST_F(RegistrationSwitches, PerUserFormsWriteAndRemoveUnderTheUsersClassesOnly)
     library.Reset();
 
     ASSERT_EQ(UnregisterServer(ServerExePath(), true), 0u);
-    ExpectNoClassEntries(HKEY_CURRENT_USER, kUserClasses);
+    for (REGSAM view : kViews)
+        ExpectNoClassEntries(HKEY_CURRENT_USER, kUserClasses, view);
     // CLSID is never removed, so the user's Classes key keeps it and stays.
     EXPECT_TRUE(KeyExists(HKEY_CURRENT_USER, L"Software\\Classes\\CLSID"));
     EXPECT_NE(::LoadRegTypeLib(LIBID_QUILLMORPHOLELib, 1, 0, LOCALE_NEUTRAL, library.GetAddressOf()), S_OK);
@@ -411,11 +417,71 @@ TEST_F(RegistrationSwitches, PathsWithBlanksAndSingleQuotesAreWrittenWhole)
         ServerCopy copy(folder);
         ASSERT_TRUE(copy.copied());
         ASSERT_EQ(RegisterServer(copy.exe()), 0u);
-        ExpectClassEntries(HKEY_CLASSES_ROOT, L"", copy.exe());
+        for (REGSAM view : kViews)
+            ExpectClassEntries(HKEY_CLASSES_ROOT, L"", copy.exe(), view);
         EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kTypeLibKey) + L"\\1.0\\0\\win32"), copy.exe());
         ASSERT_EQ(UnregisterServer(copy.exe()), 0u);
-        ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"");
+        for (REGSAM view : kViews)
+            ExpectNoClassEntries(HKEY_CLASSES_ROOT, L"", view);
     }
+}
+
+TEST_F(RegistrationSwitches, UnregisteringKeepsAClassKeyThatOthersAddedToInThatViewOnly)
+{
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+    const std::wstring foreign = std::wstring(kEmbeddedClass) + L"\\Foreign";
+    {
+        HKEY raw = nullptr;
+        ASSERT_EQ(::RegCreateKeyExW(HKEY_CLASSES_ROOT, foreign.c_str(), 0, nullptr, 0,
+                                    KEY_WRITE | KEY_WOW64_32KEY, nullptr, &raw, nullptr),
+                  ERROR_SUCCESS);
+        ::RegCloseKey(raw);
+    }
+    ASSERT_EQ(UnregisterServer(ServerExePath()), 0u);
+    EXPECT_EQ(SubkeyNames(HKEY_CLASSES_ROOT, kEmbeddedClass, KEY_WOW64_32KEY),
+              std::set<std::wstring>{L"Foreign"});
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kEmbeddedClass, KEY_WOW64_64KEY));
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kAutomationClass, KEY_WOW64_32KEY));
+    ::RegDeleteKeyExW(HKEY_CLASSES_ROOT, foreign.c_str(), KEY_WOW64_32KEY, 0);
+    ::RegDeleteKeyExW(HKEY_CLASSES_ROOT, kEmbeddedClass, KEY_WOW64_32KEY, 0);
+}
+
+// The interface entries of the type library, where the platform's own
+// registration leaves a view without them (as a platform that writes only
+// the registering process's view would).
+TEST_F(RegistrationSwitches, InterfaceEntriesMissingFromAViewAreCopiedThereAndRemovedFromEvery)
+{
+    ASSERT_EQ(RegisterServer(ServerExePath()), 0u);
+    ComPtr<ITypeLib> library;
+    ASSERT_EQ(::LoadTypeLib(ServerExePath().c_str(), library.GetAddressOf()), S_OK);
+    std::map<std::wstring, std::wstring> written;
+    DumpTree(HKEY_CLASSES_ROOT, kInterfaceKey, &written, KEY_WOW64_64KEY);
+    ASSERT_FALSE(written.empty());
+
+    {
+        UniqueHKey key = OpenKey(HKEY_CLASSES_ROOT, kInterfaceKey, KEY_ALL_ACCESS, KEY_WOW64_32KEY);
+        ASSERT_TRUE(key);
+        ASSERT_EQ(::RegDeleteTreeW(key.get(), nullptr), ERROR_SUCCESS);
+    }
+    ASSERT_EQ(::RegDeleteKeyExW(HKEY_CLASSES_ROOT, kInterfaceKey, KEY_WOW64_32KEY, 0), ERROR_SUCCESS);
+    ASSERT_EQ(MirrorInterfaceEntries(library.Get(), false), S_OK);
+    std::map<std::wstring, std::wstring> copied;
+    DumpTree(HKEY_CLASSES_ROOT, kInterfaceKey, &copied, KEY_WOW64_32KEY);
+    EXPECT_EQ(copied, written);
+
+    // Left in a view after the platform's unregistration: removed, unless the
+    // entries name another library.
+    ASSERT_EQ(RemoveInterfaceEntries(library.Get(), false), S_OK);
+    for (REGSAM view : kViews)
+        EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, kInterfaceKey, view)) << ViewName(view);
+    const std::wstring otherLibrary = L"{00000000-1111-2222-3333-444444444444}";
+    ASSERT_EQ(::RegSetKeyValueW(HKEY_CLASSES_ROOT, (std::wstring(kInterfaceKey) + L"\\TypeLib").c_str(),
+                                nullptr, REG_SZ, otherLibrary.c_str(),
+                                static_cast<DWORD>((otherLibrary.size() + 1) * sizeof(wchar_t))),
+              ERROR_SUCCESS);
+    EXPECT_EQ(RemoveInterfaceEntries(library.Get(), false), S_OK);
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kInterfaceKey) + L"\\TypeLib"), otherLibrary);
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, kInterfaceKey);
 }
 
 TEST_F(RegistrationSwitches, WithoutItsTypeLibraryResourceTheServerRegistersTheFileBesideIt)

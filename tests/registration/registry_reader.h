@@ -1,7 +1,9 @@
 #pragma once
 
 // Reading the registry back in the registration tests: values with their
-// types and bytes, subkey names, and whole trees as text for comparisons.
+// types and bytes, subkey names, and whole trees as text for comparisons. Each
+// reads in the process's own registry view, or in the view given
+// (KEY_WOW64_64KEY, KEY_WOW64_32KEY).
 
 #include <windows.h>
 
@@ -21,17 +23,17 @@ struct RegValue
     std::vector<BYTE> bytes;
 };
 
-inline UniqueHKey OpenKey(HKEY root, const std::wstring& path, REGSAM access = KEY_READ)
+inline UniqueHKey OpenKey(HKEY root, const std::wstring& path, REGSAM access = KEY_READ, REGSAM view = 0)
 {
     HKEY key = nullptr;
-    if (::RegOpenKeyExW(root, path.c_str(), 0, access, &key) != ERROR_SUCCESS)
+    if (::RegOpenKeyExW(root, path.c_str(), 0, access | view, &key) != ERROR_SUCCESS)
         return UniqueHKey();
     return UniqueHKey(key);
 }
 
-inline bool KeyExists(HKEY root, const std::wstring& path)
+inline bool KeyExists(HKEY root, const std::wstring& path, REGSAM view = 0)
 {
-    return static_cast<bool>(OpenKey(root, path));
+    return static_cast<bool>(OpenKey(root, path, KEY_READ, view));
 }
 
 // A value as stored (8-bit name, so that it reads what the 8-bit writer wrote).
@@ -56,9 +58,9 @@ inline std::optional<RegValue> ReadValueA(HKEY root, const std::string& path, co
 
 // A REG_SZ value as text, or nullopt when it is missing or of another type.
 inline std::optional<std::wstring> ReadString(HKEY root, const std::wstring& path,
-                                              const wchar_t* name = nullptr)
+                                              const wchar_t* name = nullptr, REGSAM view = 0)
 {
-    UniqueHKey key = OpenKey(root, path);
+    UniqueHKey key = OpenKey(root, path, KEY_READ, view);
     if (!key)
         return std::nullopt;
     DWORD type = 0;
@@ -75,10 +77,10 @@ inline std::optional<std::wstring> ReadString(HKEY root, const std::wstring& pat
     return text;
 }
 
-inline std::set<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
+inline std::set<std::wstring> SubkeyNames(HKEY root, const std::wstring& path, REGSAM view = 0)
 {
     std::set<std::wstring> names;
-    UniqueHKey key = OpenKey(root, path);
+    UniqueHKey key = OpenKey(root, path, KEY_READ, view);
     if (!key)
         return names;
     for (DWORD i = 0;; ++i) {
@@ -91,10 +93,10 @@ inline std::set<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
     return names;
 }
 
-inline std::set<std::wstring> ValueNames(HKEY root, const std::wstring& path)
+inline std::set<std::wstring> ValueNames(HKEY root, const std::wstring& path, REGSAM view = 0)
 {
     std::set<std::wstring> names;
-    UniqueHKey key = OpenKey(root, path);
+    UniqueHKey key = OpenKey(root, path, KEY_READ, view);
     if (!key)
         return names;
     for (DWORD i = 0;; ++i) {
@@ -109,9 +111,10 @@ inline std::set<std::wstring> ValueNames(HKEY root, const std::wstring& path)
 
 // Every key below path (path itself included) mapped to its values, each as
 // "name=type:hex bytes"; equal trees give equal maps.
-inline void DumpTree(HKEY root, const std::wstring& path, std::map<std::wstring, std::wstring>* out)
+inline void DumpTree(HKEY root, const std::wstring& path, std::map<std::wstring, std::wstring>* out,
+                     REGSAM view = 0)
 {
-    UniqueHKey key = OpenKey(root, path);
+    UniqueHKey key = OpenKey(root, path, KEY_READ, view);
     if (!key)
         return;
     std::map<std::wstring, std::wstring> byName;
@@ -132,8 +135,8 @@ inline void DumpTree(HKEY root, const std::wstring& path, std::map<std::wstring,
     for (const auto& [name, text] : byName)
         values += name + L"=" + text + L";";
     (*out)[path] = values;
-    for (const std::wstring& child : SubkeyNames(root, path))
-        DumpTree(root, path + L"\\" + child, out);
+    for (const std::wstring& child : SubkeyNames(root, path, view))
+        DumpTree(root, path + L"\\" + child, out, view);
 }
 
 } // namespace registry_reader

@@ -69,7 +69,7 @@ protected:
 
     HRESULT ApplyRaw(const std::string& script, bool registerEntries = true)
     {
-        CRegScriptParser parser(registrar_);
+        CRegScriptParser parser(registrar_, target_);
         return parser.ApplyScript(script.c_str(), registerEntries);
     }
 
@@ -80,7 +80,7 @@ protected:
 
     HRESULT Expand(const std::string& script, std::string* expanded)
     {
-        CRegScriptParser parser(registrar_);
+        CRegScriptParser parser(registrar_, target_);
         char* text = nullptr;
         HRESULT hr = parser.ExpandScript(script.c_str(), &text);
         UniqueTaskMemory owner(text);
@@ -141,6 +141,7 @@ protected:
     }
 
     CRegObject registrar_;
+    ScriptTarget target_;
 };
 
 // --- Expansion -------------------------------------------------------------
@@ -193,7 +194,7 @@ TEST_F(RegistryScript, PerUserExpansionRewritesOnlyRootBlocksNamedHKCR)
     ASSERT_EQ(Expand("HKCR\r\n{\r\n\tA = s 'x'\r\n}", &out), S_OK);
     EXPECT_EQ(out, "HKCR\r\n{\r\n\tA = s 'x'\r\n}") << "only with the per-user switch on";
 
-    EnablePerUserRegistration(true);
+    target_.perUser = true;
     ASSERT_EQ(Expand("HKCR\r\n{\r\n\tA = s 'x'\r\n}", &out), S_OK);
     EXPECT_EQ(out, "HKCU\r\n{\tSoftware\r\n\t{\r\n\t\tClasses\r\n{\r\n\tA = s 'x'\r\n\r\n\t}\r\n}\r\n}");
 
@@ -214,7 +215,7 @@ TEST_F(RegistryScript, PerUserScriptsWriteUnderTheUsersClassesOnly)
     const std::string script =
         "HKCR\r\n{\r\n\tQuillmorphScriptTestClass = s 'x'\r\n\t{\r\n\t\tSub = s 'y'\r\n\t}\r\n}";
 
-    EnablePerUserRegistration(true);
+    target_.perUser = true;
     ASSERT_EQ(ApplyRaw(script), S_OK);
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classes + L"\\QuillmorphScriptTestClass"), L"x");
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classes + L"\\QuillmorphScriptTestClass\\Sub"), L"y");
@@ -520,15 +521,49 @@ TEST_F(RegistryScript, BlocksNestAtMost64Deep)
 
 // --- Script resources ------------------------------------------------------------
 
+// HKCR\CLSID is kept once per view on a 64-bit system (and in the prefixes the
+// tests run in): a script told a view writes, removes and takes back there only.
+TEST_F(RegistryScript, AScriptToldAViewWritesRemovesAndTakesBackInThatViewOnly)
+{
+    const std::string clsid = "{5A1D0C2E-7E3B-4F19-9D0A-2C6B8E4F1A37}";
+    const std::wstring key = L"CLSID\\" + Wide(clsid);
+    auto Script = [&](const std::string& extra) {
+        return "HKCR\r\n{\r\n\tNoRemove CLSID\r\n\t{\r\n\t\tForceRemove " + clsid +
+               " = s 'x'\r\n\t\t{\r\n\t\t\tSub = s 'y'\r\n" + extra + "\t\t}\r\n\t}\r\n}";
+    };
+
+    target_.view = KEY_WOW64_32KEY;
+    ASSERT_EQ(ApplyRaw(Script("")), S_OK);
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + L"\\Sub", nullptr, KEY_WOW64_32KEY), L"y");
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY));
+
+    target_.view = KEY_WOW64_64KEY;
+    ASSERT_EQ(ApplyRaw(Script("")), S_OK);
+    target_.view = KEY_WOW64_32KEY;
+    ASSERT_EQ(ApplyRaw(Script(""), false), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key, KEY_WOW64_32KEY));
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + L"\\Sub", nullptr, KEY_WOW64_64KEY), L"y");
+
+    // Registering fails after the key and its subkey were written in this view:
+    // they are taken back here, and the other view keeps its own.
+    EXPECT_EQ(ApplyRaw(Script("\t\t\tVal broken s 'z'\r\n")), DISP_E_EXCEPTION);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key, KEY_WOW64_32KEY));
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, key + L"\\Sub", nullptr, KEY_WOW64_64KEY), L"y");
+
+    target_.view = KEY_WOW64_64KEY;
+    ASSERT_EQ(ApplyRaw(Script(""), false), S_OK);
+    EXPECT_FALSE(KeyExists(HKEY_CLASSES_ROOT, key, KEY_WOW64_64KEY));
+}
+
 TEST_F(RegistryScript, AMissingModuleOrResourceFailsWithThePlatformsError)
 {
     wchar_t self[MAX_PATH];
     ASSERT_GT(::GetModuleFileNameW(nullptr, self, MAX_PATH), 0u);
-    EXPECT_EQ(registrar_.RegisterScriptResource(self, 999, L"REGISTRY"),
+    EXPECT_EQ(registrar_.RegisterScriptResource(self, 999, L"REGISTRY", {}),
               HRESULT_FROM_WIN32(ERROR_RESOURCE_NAME_NOT_FOUND));
-    EXPECT_EQ(registrar_.RegisterScriptResource(self, IDR_QUILLMORPHOLE, L"NOSUCHTYPE"),
+    EXPECT_EQ(registrar_.RegisterScriptResource(self, IDR_QUILLMORPHOLE, L"NOSUCHTYPE", {}),
               HRESULT_FROM_WIN32(ERROR_RESOURCE_TYPE_NOT_FOUND));
-    HRESULT missing = registrar_.RegisterScriptResource(L"C:\\no such folder\\none.exe", 1, L"REGISTRY");
+    HRESULT missing = registrar_.RegisterScriptResource(L"C:\\no such folder\\none.exe", 1, L"REGISTRY", {});
     EXPECT_TRUE(missing == HRESULT_FROM_WIN32(ERROR_MOD_NOT_FOUND) ||
                 missing == HRESULT_FROM_WIN32(ERROR_PATH_NOT_FOUND) ||
                 missing == HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND))

@@ -2,6 +2,9 @@
 
 #include <tlhelp32.h>
 
+#include <fstream>
+#include <sstream>
+
 #include <gtest/gtest.h>
 
 #include <wrl/client.h>
@@ -92,6 +95,57 @@ DWORD RunProcess(const std::wstring& exe, const std::wstring& arguments, DWORD t
     DWORD code = 0;
     ::GetExitCodeProcess(process.get(), &code);
     return code;
+}
+
+std::string RunScriptHost(const std::wstring& script, bool* underWow64)
+{
+    wchar_t temp[MAX_PATH];
+    ::GetTempPathW(MAX_PATH, temp);
+    const std::wstring outPath = std::wstring(temp) + L"quillmorph_script_host.out";
+    UniqueKernelHandle process = StartProcessWithOutput(L"cscript.exe //nologo \"" + script + L"\"", outPath);
+    EXPECT_TRUE(process) << "error " << ::GetLastError();
+    if (underWow64 && process) {
+        BOOL wow64 = FALSE;
+        *underWow64 = ::IsWow64Process(process.get(), &wow64) && wow64;
+    }
+    ULONGLONG deadline = NowMs() + 60000;
+    HANDLE waited = process.get();
+    while (process && ::MsgWaitForMultipleObjects(1, &waited, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+           NowMs() < deadline)
+        PumpMessagesFor(10);
+    std::ifstream file(std::string(outPath.begin(), outPath.end()));
+    std::stringstream text;
+    text << file.rdbuf();
+    return text.str();
+}
+
+bool Is32BitExecutable(const std::wstring& exe)
+{
+    std::ifstream file(std::string(exe.begin(), exe.end()), std::ios::binary);
+    IMAGE_DOS_HEADER dos = {};
+    if (!file.read(reinterpret_cast<char*>(&dos), sizeof(dos)) || dos.e_magic != IMAGE_DOS_SIGNATURE)
+        return false;
+    DWORD signature = 0;
+    IMAGE_FILE_HEADER header = {};
+    file.seekg(dos.e_lfanew);
+    if (!file.read(reinterpret_cast<char*>(&signature), sizeof(signature)) ||
+        signature != IMAGE_NT_SIGNATURE || !file.read(reinterpret_cast<char*>(&header), sizeof(header)))
+        return false;
+    return header.Machine == IMAGE_FILE_MACHINE_I386;
+}
+
+std::vector<BYTE> NativeDataOf(IDataObject* data)
+{
+    FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
+                            "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
+                        nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    StgMediumGuard medium;
+    EXPECT_EQ(data->GetData(&format, medium.put()), S_OK);
+    if (!medium->hGlobal)
+        return {};
+    const SIZE_T size = ::GlobalSize(medium->hGlobal);
+    GlobalLockGuard lock(medium->hGlobal);
+    return lock ? std::vector<BYTE>(lock.bytes(), lock.bytes() + size) : std::vector<BYTE>();
 }
 
 ULONGLONG NowMs()

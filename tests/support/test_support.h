@@ -73,6 +73,20 @@ UniqueKernelHandle StartProcess(const std::wstring& exe, const std::wstring& arg
 // its output and errors written to outputFile; returns its process handle.
 UniqueKernelHandle StartProcessWithOutput(const std::wstring& commandLine, const std::wstring& outputFile);
 
+// Runs script with the platform's script host (cscript of this process's
+// bitness), pumping this thread's messages meanwhile (a clipboard data object
+// may live here), and returns what it printed. underWow64, when given, tells
+// whether the host ran as a 32-bit process on a 64-bit system.
+std::string RunScriptHost(const std::wstring& script, bool* underWow64 = nullptr);
+
+// True when the executable exe is built for 32-bit x86, read from the
+// file's header (false for anything else or when it cannot be read).
+bool Is32BitExecutable(const std::wstring& exe);
+
+// The native document that a drawing serves through data (the native-data
+// flavour on a global block); empty when it serves none.
+std::vector<BYTE> NativeDataOf(IDataObject* data);
+
 // Milliseconds from a monotonic clock.
 ULONGLONG NowMs();
 
@@ -82,5 +96,17 @@ void PumpMessagesFor(DWORD ms);
 // Saves a drawing into its storage as a container's save does: OleSave, then
 // SaveCompleted, then the storage committed.
 HRESULT SaveLikeAContainer(IUnknown* drawing, IStorage* storage);
+
+// Pumps this thread's messages until done() holds; false after timeoutMs.
+template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)
+{
+    const ULONGLONG deadline = NowMs() + timeoutMs;
+    while (!done()) {
+        if (NowMs() > deadline)
+            return false;
+        PumpMessagesFor(20);
+    }
+    return true;
+}
 
 } // namespace testing_support

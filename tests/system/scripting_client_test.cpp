@@ -3,8 +3,6 @@
 
 #include <gtest/gtest.h>
 
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "server/class_ids.h"
@@ -38,26 +36,8 @@ protected:
         ::OleUninitialize();
     }
 
-    // Runs the sample with cscript, pumping this thread's messages meanwhile (the
-    // clipboard's data object lives here), and returns what it printed.
-    std::string RunSample()
-    {
-        wchar_t temp[MAX_PATH];
-        ::GetTempPathW(MAX_PATH, temp);
-        std::wstring outPath = std::wstring(temp) + L"quillmorph_client.out";
-        UniqueKernelHandle process = StartProcessWithOutput(
-            L"cscript.exe //nologo \"" + std::wstring(QUILLMORPH_SAMPLE_SCRIPT) + L"\"", outPath);
-        EXPECT_TRUE(process);
-        HANDLE waited = process.get();
-        ULONGLONG deadline = NowMs() + 60000;
-        while (process && ::MsgWaitForMultipleObjects(1, &waited, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
-               NowMs() < deadline)
-            PumpMessagesFor(10);
-        std::ifstream file(std::string(outPath.begin(), outPath.end()));
-        std::stringstream text;
-        text << file.rdbuf();
-        return text.str();
-    }
+    // Runs the sample with cscript and returns what it printed.
+    std::string RunSample() { return RunScriptHost(QUILLMORPH_SAMPLE_SCRIPT); }
 };
 
 TEST_F(ScriptingClient, CallsEveryMethodLateBoundByProgId)
