@@ -39,6 +39,16 @@ IUnknown* InterfaceFromVariant(const VARIANT& value)
     }
 }
 
+std::wstring Widen(const std::string& text)
+{
+    const int length =
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), nullptr, 0);
+    std::wstring wide(static_cast<size_t>(length), L'\0');
+    if (length > 0)
+        ::MultiByteToWideChar(CP_ACP, 0, text.data(), static_cast<int>(text.size()), &wide[0], length);
+    return wide;
+}
+
 HRESULT WriteAll(HANDLE file, const BYTE* bytes, SIZE_T size)
 {
     // One call for every document below 2 GiB; larger ones go in slices.
@@ -102,7 +112,7 @@ std::string MakeEditorCommandLine(const std::string& editorPath, const std::stri
     return "\"" + editorPath + "\" \"" + fileName + "\" -ole " + keyText;
 }
 
-HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::string* fileName)
+HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::string* fileName, EditFiles* files)
 {
     char folder[MAX_PATH + 1] = {};
     const DWORD folderLength = ::GetTempPathA(MAX_PATH + 1, folder);
@@ -113,8 +123,11 @@ HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::string* fil
     char reserved[MAX_PATH] = {};
     if (::GetTempFileNameA(folder, "OLE", 0, reserved) == 0)
         return LastErrorResult();
+    // From here on whatever fails takes both files with it.
+    EditFiles written(Widen(reserved));
 
     *fileName = MakeZrnFileName(reserved);
+    written.SetDocument(Widen(*fileName));
     UniqueKernelHandle file = AdoptFileHandle(::CreateFileA(fileName->c_str(), GENERIC_READ | GENERIC_WRITE,
                                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -122,11 +135,10 @@ HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::string* fil
         return LastErrorResult();
     HRESULT hr = size ? WriteAll(file.get(), bytes, size) : S_OK;
     file.reset();
-    if (FAILED(hr)) {
-        // A cut document must not reach the editor.
-        ::DeleteFileA(fileName->c_str());
+    // A cut document must not reach the editor.
+    if (FAILED(hr))
         return hr;
-    }
+    *files = std::move(written);
     return S_OK;
 }
 
@@ -149,12 +161,13 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
         return DV_E_TYMED;
 
     std::string fileName;
+    EditFiles files;
     {
         const SIZE_T size = ::GlobalSize(medium->hGlobal);
         GlobalLockGuard bytes(medium->hGlobal);
         if (!bytes && size)
             return E_OUTOFMEMORY;
-        hr = WriteNativeDocumentFile(bytes.bytes(), size, &fileName);
+        hr = WriteNativeDocumentFile(bytes.bytes(), size, &fileName, &files);
     }
     medium.reset();
     if (FAILED(hr))
@@ -162,7 +175,7 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
 
     // The table takes a reference of its own; the caller's stays the caller's.
     const LONG key = NextObjectKey();
-    s_openObjects.File(key, object);
+    s_openObjects.File(key, object, std::move(files));
 
     char modulePath[MAX_PATH] = {};
     const DWORD moduleLength = ::GetModuleFileNameA(nullptr, modulePath, MAX_PATH);
@@ -177,7 +190,8 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
     if (!::CreateProcessA(editor.c_str(), &commandLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                           nullptr, working.c_str(), &startup, &process)) {
         // Nobody will ever quote this key: an entry left behind would keep the
-        // drawing, and with it the whole server, alive for good.
+        // drawing, and with it the whole server, alive for good. Its files go
+        // with it.
         hr = LastErrorResult();
         s_openObjects.Take(key);
         return hr;

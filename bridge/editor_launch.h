@@ -25,6 +25,9 @@ std::string MakeZrnFileName(const std::string& reservedName);
 // "editor" "file" -ole key: both paths quoted, because either may hold blanks.
 std::string MakeEditorCommandLine(const std::string& editorPath, const std::string& fileName, LONG key);
 
+class EditFiles;
+
 // Reserves a temporary name in the user's temporary folder and writes bytes to
-// the matching ".ZRN" file; fileName receives the file's full name.
-HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::string* fileName);
+// the matching ".ZRN" file; fileName receives the file's full name, and files
+// the two files, to be deleted when the edit ends. A failure leaves neither.
+HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::string* fileName, EditFiles* files);
