@@ -1,12 +1,19 @@
 // The smallest local server the runtime can start: one class whose object does
-// nothing in any method. It is the measure for the real server's calls and
+// nothing of its own. It is the measure for the real server's calls and
 // activation: IQuillmorphOLE goes through the same registered type library, and
 // IPersistStorage through the platform's own proxies, as the real server's do.
-// It ends as soon as its last object is released, and by itself after a minute
-// when nobody connects.
+// Its only work is the platform's part of a save: Save writes the two streams
+// into the storage it is given, as large as the arrays the last UpdateAndClose
+// carried (it keeps their sizes, not their bytes). It ends as soon as its last
+// object is released, and by itself after a minute when nobody connects.
 
 #include <windows.h>
 #include <ole2.h>
+
+#include <utility>
+#include <vector>
+
+#include <wrl/client.h>
 
 #include "bench/bench_common.h"
 #include "server/class_ids.h"
@@ -71,7 +78,12 @@ public:
     STDMETHOD(TripForward)(VARIANT, VARIANT, VARIANT*) override { return S_OK; }
     STDMETHOD(TripBack)(VARIANT*) override { return S_OK; }
     STDMETHOD(Activate)(VARIANT) override { return S_OK; }
-    STDMETHOD(UpdateAndClose)(VARIANT, VARIANT, VARIANT) override { return S_OK; }
+    STDMETHOD(UpdateAndClose)(VARIANT f, VARIANT g, VARIANT) override
+    {
+        nativeSize_ = ArraySize(f);
+        pictureSize_ = ArraySize(g);
+        return S_OK;
+    }
     STDMETHOD(Close)(VARIANT) override { return S_OK; }
     STDMETHOD(CloseAll)() override { return S_OK; }
 
@@ -84,12 +96,41 @@ public:
     STDMETHOD(IsDirty)() override { return S_FALSE; }
     STDMETHOD(InitNew)(IStorage*) override { return S_OK; }
     STDMETHOD(Load)(IStorage*) override { return S_OK; }
-    STDMETHOD(Save)(IStorage*, BOOL) override { return S_OK; }
+    STDMETHOD(Save)(IStorage* storage, BOOL) override
+    {
+        if (!storage)
+            return E_POINTER;
+        for (const auto& stream :
+             {std::make_pair(L"EMF", pictureSize_), std::make_pair(L"ZRN", nativeSize_)}) {
+            Microsoft::WRL::ComPtr<IStream> written;
+            HRESULT hr = storage->CreateStream(stream.first, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE,
+                                               0, 0, &written);
+            if (FAILED(hr))
+                return hr;
+            if (stream.second == 0)
+                continue;
+            std::vector<BYTE> bytes(stream.second);
+            ULONG count = 0;
+            hr = written->Write(bytes.data(), stream.second, &count);
+            if (FAILED(hr))
+                return hr;
+        }
+        return S_OK;
+    }
     STDMETHOD(SaveCompleted)(IStorage*) override { return S_OK; }
     STDMETHOD(HandsOffStorage)() override { return S_OK; }
 
 private:
+    static ULONG ArraySize(const VARIANT& value)
+    {
+        return value.vt == (VT_ARRAY | VT_UI1) && value.parray && value.parray->cDims == 1
+                   ? value.parray->rgsabound[0].cElements
+                   : 0;
+    }
+
     LONG refs_ = 0;
+    ULONG nativeSize_ = 0;
+    ULONG pictureSize_ = 0;
 };
 
 class Factory : public IClassFactory

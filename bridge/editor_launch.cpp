@@ -132,7 +132,7 @@ std::wstring MakeEditorCommandLine(const std::wstring& editorPath, const std::ws
     return L"\"" + editorPath + L"\" \"" + fileName + L"\" -ole " + std::to_wstring(key);
 }
 
-HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fileName)
+HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fileName, EditFiles* files)
 {
     wchar_t folder[MAX_PATH + 1] = {};
     const DWORD folderLength = ::GetTempPathW(MAX_PATH + 1, folder);
@@ -143,8 +143,11 @@ HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fi
     wchar_t reserved[MAX_PATH] = {};
     if (::GetTempFileNameW(folder, L"OLE", 0, reserved) == 0)
         return LastErrorResult();
+    // From here on whatever fails takes both files with it.
+    EditFiles written(reserved);
 
     *fileName = MakeZrnFileName(reserved);
+    written.SetDocument(*fileName);
     UniqueKernelHandle file = AdoptFileHandle(::CreateFileW(fileName->c_str(), GENERIC_READ | GENERIC_WRITE,
                                                             FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
                                                             CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
@@ -152,11 +155,10 @@ HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fi
         return LastErrorResult();
     HRESULT hr = size ? WriteAll(file.get(), bytes, size) : S_OK;
     file.reset();
-    if (FAILED(hr)) {
-        // A cut document must not reach the editor.
-        ::DeleteFileW(fileName->c_str());
+    // A cut document must not reach the editor.
+    if (FAILED(hr))
         return hr;
-    }
+    *files = std::move(written);
     return S_OK;
 }
 
@@ -179,12 +181,13 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
         return DV_E_TYMED;
 
     std::wstring fileName;
+    EditFiles files;
     {
         const SIZE_T size = ::GlobalSize(medium->hGlobal);
         GlobalLockGuard bytes(medium->hGlobal);
         if (!bytes && size)
             return E_OUTOFMEMORY;
-        hr = WriteNativeDocumentFile(bytes.bytes(), size, &fileName);
+        hr = WriteNativeDocumentFile(bytes.bytes(), size, &fileName, &files);
     }
     medium.reset();
     if (FAILED(hr))
@@ -192,7 +195,7 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
 
     // The table takes a reference of its own; the caller's stays the caller's.
     const LONG key = NextObjectKey();
-    s_openObjects.File(key, object);
+    s_openObjects.File(key, object, std::move(files));
 
     wchar_t modulePath[MAX_PATH] = {};
     const DWORD moduleLength = ::GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
@@ -207,7 +210,8 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
     if (!::CreateProcessW(editor.c_str(), &commandLine[0], nullptr, nullptr, FALSE, NORMAL_PRIORITY_CLASS,
                           nullptr, working.c_str(), &startup, &process)) {
         // Nobody will ever quote this key: an entry left behind would keep the
-        // drawing, and with it the whole server, alive for good.
+        // drawing, and with it the whole server, alive for good. Its files go
+        // with it.
         hr = LastErrorResult();
         s_openObjects.Take(key);
         return hr;

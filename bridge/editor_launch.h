@@ -32,6 +32,9 @@ std::wstring MakeZrnFileName(const std::wstring& reservedName);
 // "editor" "file" -ole key: both paths quoted, because either may hold blanks.
 std::wstring MakeEditorCommandLine(const std::wstring& editorPath, const std::wstring& fileName, LONG key);
 
+class EditFiles;
+
 // Reserves a temporary name in the user's temporary folder and writes bytes to
-// the matching ".ZRN" file; fileName receives the file's full name.
-HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fileName);
+// the matching ".ZRN" file; fileName receives the file's full name, and files
+// the two files, to be deleted when the edit ends. A failure leaves neither.
+HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fileName, EditFiles* files);

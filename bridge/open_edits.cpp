@@ -1,6 +1,37 @@
 #include "bridge/open_edits.h"
 
+#include <utility>
+
 using Microsoft::WRL::ComPtr;
+
+EditFiles::EditFiles(EditFiles&& other) noexcept
+    : m_reserved(std::exchange(other.m_reserved, std::wstring())),
+      m_document(std::exchange(other.m_document, std::wstring()))
+{
+}
+
+EditFiles& EditFiles::operator=(EditFiles&& other) noexcept
+{
+    if (this != &other) {
+        Remove();
+        m_reserved = std::exchange(other.m_reserved, std::wstring());
+        m_document = std::exchange(other.m_document, std::wstring());
+    }
+    return *this;
+}
+
+void EditFiles::Remove()
+{
+    // An editor that still holds the document open keeps it, and its name stays
+    // reserved with it.
+    const bool documentGone = m_document.empty() || ::DeleteFileW(m_document.c_str()) ||
+                              ::GetLastError() == ERROR_FILE_NOT_FOUND ||
+                              ::GetLastError() == ERROR_PATH_NOT_FOUND;
+    if (documentGone && !m_reserved.empty())
+        ::DeleteFileW(m_reserved.c_str());
+    m_document.clear();
+    m_reserved.clear();
+}
 
 // The table itself is defined with the other process-wide records so that it is
 // built after the module and destroyed before it.
@@ -9,28 +40,30 @@ LONG s_nextObjectKey = 0;
 OpenObjectTable::~OpenObjectTable()
 {
     for (auto& entry : m_entries)
-        entry.second.Detach();
+        entry.second.object.Detach();
 }
 
-void OpenObjectTable::File(LONG key, IUnknown* object)
+void OpenObjectTable::File(LONG key, IUnknown* object, EditFiles files)
 {
-    m_entries[key] = object;
+    OpenEdit& edit = m_entries[key];
+    edit.object = object;
+    edit.files = std::move(files);
 }
 
 IUnknown* OpenObjectTable::Find(LONG key) const
 {
     auto found = m_entries.find(key);
-    return found == m_entries.end() ? nullptr : found->second.Get();
+    return found == m_entries.end() ? nullptr : found->second.object.Get();
 }
 
-ComPtr<IUnknown> OpenObjectTable::Take(LONG key)
+OpenEdit OpenObjectTable::Take(LONG key)
 {
     auto found = m_entries.find(key);
     if (found == m_entries.end())
-        return nullptr;
-    ComPtr<IUnknown> object = std::move(found->second);
+        return OpenEdit();
+    OpenEdit edit = std::move(found->second);
     m_entries.erase(found);
-    return object;
+    return edit;
 }
 
 OpenObjectTable::Entries OpenObjectTable::TakeAll()

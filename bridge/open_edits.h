@@ -2,34 +2,71 @@
 
 // The process-wide table of drawings that are open in the drawing application,
 // by object key. Each entry owns one reference on its drawing, from Activate
-// until UpdateAndClose, Close or CloseAll ends the edit.
+// until UpdateAndClose, Close or CloseAll ends the edit, and the edit's
+// temporary files.
 
 #include <windows.h>
 #include <ole2.h>
 
 #include <map>
+#include <string>
 
 #include <wrl/client.h>
+
+// The temporary files of one edit: the empty ".tmp" file that reserved the name
+// and the ".ZRN" document beside it that the editor works on. They go with their
+// owner, the document first; the reserving file goes only once the document is
+// gone, so that its name is not handed out again while an editor still holds
+// the document open. A file that cannot be deleted stays where it is.
+class EditFiles
+{
+public:
+    EditFiles() = default;
+    explicit EditFiles(std::wstring reservedName) : m_reserved(std::move(reservedName)) {}
+    EditFiles(const EditFiles&) = delete;
+    EditFiles& operator=(const EditFiles&) = delete;
+    EditFiles(EditFiles&& other) noexcept;
+    EditFiles& operator=(EditFiles&& other) noexcept;
+    ~EditFiles() { Remove(); }
+
+    void SetDocument(std::wstring documentName) { m_document = std::move(documentName); }
+    const std::wstring& document() const { return m_document; }
+    const std::wstring& reserved() const { return m_reserved; }
+
+    // Deletes the document, then the reserving file; forgets both either way.
+    void Remove();
+
+private:
+    std::wstring m_reserved;
+    std::wstring m_document;
+};
+
+struct OpenEdit
+{
+    Microsoft::WRL::ComPtr<IUnknown> object;
+    EditFiles files;
+};
 
 class OpenObjectTable
 {
 public:
-    using Entries = std::map<LONG, Microsoft::WRL::ComPtr<IUnknown>>;
+    using Entries = std::map<LONG, OpenEdit>;
 
     OpenObjectTable() = default;
     OpenObjectTable(const OpenObjectTable&) = delete;
     OpenObjectTable& operator=(const OpenObjectTable&) = delete;
     // At process exit the runtime is already gone: the entries are dropped
-    // without calling into the drawings.
+    // without calling into the drawings. Their files are deleted.
     ~OpenObjectTable();
 
-    // Files object under key with a reference of the table's own.
-    void File(LONG key, IUnknown* object);
+    // Files object under key with a reference of the table's own, with the
+    // edit's temporary files.
+    void File(LONG key, IUnknown* object, EditFiles files = EditFiles());
     // The drawing filed under key, or null; the entry stays.
     IUnknown* Find(LONG key) const;
-    // Removes the entry for key and hands its reference to the caller (null when
-    // there was none).
-    Microsoft::WRL::ComPtr<IUnknown> Take(LONG key);
+    // Removes the entry for key and hands it to the caller (an empty edit when
+    // there was none): its reference, and its files, which go with it.
+    OpenEdit Take(LONG key);
     // Removes every entry and hands them over in ascending key order.
     Entries TakeAll();
 

@@ -37,8 +37,9 @@ STDMETHODIMP CDispinterface::UpdateAndClose(VARIANT f, VARIANT g, VARIANT h)
         return hr;
 
     // The entry leaves the table before the drawing is called, so that whatever
-    // its container does in answer cannot meet a half-ended edit.
-    ComPtr<IUnknown> object = s_openObjects.Take(key);
+    // its container does in answer cannot meet a half-ended edit. Its temporary
+    // files go when the call is done.
+    OpenEdit edit = s_openObjects.Take(key);
 
     FORMATETC nativeFormat = NativeDataFormatEtc();
     STGMEDIUM nativeMedium = {};
@@ -53,7 +54,8 @@ STDMETHODIMP CDispinterface::UpdateAndClose(VARIANT f, VARIANT g, VARIANT h)
     pictureMedium.pUnkForRelease = nullptr;
 
     ComPtr<IDataObject> data;
-    if (SUCCEEDED(object->QueryInterface(IID_IDataObject, reinterpret_cast<void**>(data.GetAddressOf())))) {
+    if (SUCCEEDED(
+            edit.object->QueryInterface(IID_IDataObject, reinterpret_cast<void**>(data.GetAddressOf())))) {
         // The drawing copies what it keeps; both media stay ours and go with their owners.
         data->SetData(&nativeFormat, &nativeMedium, FALSE);
         data->SetData(&pictureFormat, &pictureMedium, FALSE);
@@ -66,9 +68,9 @@ STDMETHODIMP CDispinterface::Close(VARIANT i)
     LONG key = 0;
     if (!ObjectKeyFromVariant(i, &key))
         return S_OK;
-    ComPtr<IUnknown> object = s_openObjects.Take(key);
-    if (object)
-        SendCloseSignal(object.Get());
+    OpenEdit edit = s_openObjects.Take(key);
+    if (edit.object)
+        SendCloseSignal(edit.object.Get());
     return S_OK;
 }
 
@@ -78,9 +80,9 @@ STDMETHODIMP CDispinterface::CloseAll()
     // being closed stays in the table.
     OpenObjectTable::Entries all = s_openObjects.TakeAll();
     for (auto& entry : all) {
-        if (entry.second)
-            SendCloseSignal(entry.second.Get());
-        entry.second.Reset();
+        OpenEdit edit = std::move(entry.second);
+        if (edit.object)
+            SendCloseSignal(edit.object.Get());
     }
     return S_OK;
 }

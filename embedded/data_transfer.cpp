@@ -17,6 +17,19 @@ bool IsStorageFormat(CLIPFORMAT format)
     return format == RegisterEmbedSourceFormat() || format == RegisterEmbeddedObjectFormat();
 }
 
+// Counts a data call under way for as long as the scope lasts.
+class DataCallScope
+{
+public:
+    explicit DataCallScope(int* depth) : depth_(depth) { ++*depth_; }
+    DataCallScope(const DataCallScope&) = delete;
+    DataCallScope& operator=(const DataCallScope&) = delete;
+    ~DataCallScope() { --*depth_; }
+
+private:
+    int* depth_;
+};
+
 void ClearMedium(STGMEDIUM* medium)
 {
     medium->tymed = TYMED_NULL;
@@ -127,9 +140,18 @@ STDMETHODIMP CEmbeddedObject::SetData(FORMATETC* pformatetc, STGMEDIUM* pmedium,
             ::ReleaseStgMedium(pmedium);
     }
     m_bDirty = 1;
-    SendDataChange();
-    // New data, or the signal, ends the edit.
+    // New data, or the signal, ends the edit. The editor hands an edit back in
+    // two calls, the native document and then the picture: the first ends the
+    // edit, the second still belongs to it.
+    if (m_bEditing || m_editEnd != NoEditEnd)
+        NoteEditEnded(closeSignal ? EditEndedWithoutData : EditEndedWithData);
+    {
+        DataCallScope scope(&m_nDataCallDepth);
+        SendDataChange();
+    }
     m_bEditing = FALSE;
+    if (m_nDataCallDepth == 0 && m_editEnd != NoEditEnd)
+        PostEditEnd();
     return S_OK;
 }
 

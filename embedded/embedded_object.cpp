@@ -105,16 +105,20 @@ STDMETHODIMP CEmbeddedObject::GetExtent(DWORD dwDrawAspect, SIZEL* psizel)
 
 STDMETHODIMP CEmbeddedObject::Advise(IAdviseSink* pAdvSink, DWORD* pdwConnection)
 {
-    // The object keeps no OLE advise holder of its own, so a container's sink is
-    // accepted and never called.
-    if (m_spOleAdviseHolder) {
-        m_spOleAdviseHolder->Advise(pAdvSink, pdwConnection);
-        return S_OK;
+    if (!pdwConnection)
+        return E_POINTER;
+    *pdwConnection = 0;
+    // The holder would take a null sink and call it later.
+    if (!pAdvSink)
+        return E_INVALIDARG;
+    // The container's default handler advises as soon as the drawing runs; its
+    // sink learns through the holder when the drawing saved and closed.
+    if (!m_spOleAdviseHolder) {
+        HRESULT hr = ::CreateOleAdviseHolder(&m_spOleAdviseHolder);
+        if (FAILED(hr))
+            return hr;
     }
-    // The caller gets no connection rather than whatever its variable held.
-    if (pdwConnection)
-        *pdwConnection = 0;
-    return S_OK;
+    return m_spOleAdviseHolder->Advise(pAdvSink, pdwConnection);
 }
 
 STDMETHODIMP CEmbeddedObject::Unadvise(DWORD dwConnection)

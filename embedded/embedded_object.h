@@ -115,6 +115,21 @@ private:
     void ReportCorruption();
     void SendDataChange();
 
+    // How an edit the container was told about ended, as far as the container
+    // has not heard of it yet.
+    enum EditEnd
+    {
+        NoEditEnd,
+        EditEndedWithoutData,
+        EditEndedWithData,
+    };
+    // Notes that the edit ended (or that an ended edit got its data); the
+    // container is told once the data call that ended it has returned.
+    void NoteEditEnded(EditEnd end);
+    void PostEditEnd();
+    // The deferred part: SaveObject when new data came, then OnShowWindow(FALSE).
+    void TellContainerEditEnded();
+
     // The picture and the native document. An empty document is held as no block
     // at all: the platform may report a zero-byte block as one byte long.
     UniqueEnhMetaFile m_hEnhMetaFile;
@@ -130,4 +145,9 @@ private:
     CLSID m_clsidStorage;
     LONG m_bDirty = 1;
     BOOL m_bCorruptionReported = FALSE;
+    EditEnd m_editEnd = NoEditEnd;
+    bool m_bEditEndPosted = false;
+    // SetData calls under way on this thread (a sink may call back in): the
+    // container is told of an ended edit only once none is.
+    int m_nDataCallDepth = 0;
 };

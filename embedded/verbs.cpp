@@ -1,7 +1,12 @@
 // The verbs of the drawing: opening it hands it to the drawing application
-// through the server's automation class; hiding and closing tell the container.
+// through the server's automation class; hiding, closing and the end of an edit
+// tell the container.
 
 #include "embedded/embedded_object.h"
+
+#include <utility>
+
+#include "server/deferred_call.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -140,5 +145,48 @@ STDMETHODIMP CEmbeddedObject::Close(DWORD dwSaveOption)
     if (holder)
         holder->SendOnClose();
     m_bEditing = FALSE;
+    // The container has just been told all an ended edit would tell it.
+    m_editEnd = NoEditEnd;
     return S_OK;
+}
+
+void CEmbeddedObject::NoteEditEnded(EditEnd end)
+{
+    if (end > m_editEnd)
+        m_editEnd = end;
+}
+
+void CEmbeddedObject::PostEditEnd()
+{
+    if (m_bEditEndPosted)
+        return;
+    // Told later, not from inside the editor's call: that call may not have
+    // handed over everything yet, and the container's save calls back into
+    // the drawing. The posted call keeps the drawing alive until it has run.
+    // Should posting fail, the container is not told; the drawing stays dirty
+    // and the container's own save takes the edit.
+    m_bEditEndPosted =
+        SUCCEEDED(PostDeferredCall(static_cast<IOleObject*>(this), [this] { TellContainerEditEnded(); }));
+}
+
+void CEmbeddedObject::TellContainerEditEnded()
+{
+    m_bEditEndPosted = false;
+    // A modal loop inside a data call's notifications got here first: that
+    // call posts again once it is done.
+    if (m_nDataCallDepth > 0)
+        return;
+    const EditEnd end = std::exchange(m_editEnd, NoEditEnd);
+    ComPtr<IOleClientSite> site = m_spClientSite;
+    if (end == NoEditEnd || !site)
+        return;
+    // The container writes the drawing, new picture and document together, into
+    // its storage (calling back into Save and SaveCompleted while it does), and
+    // the drawing is clean. A container that does not save leaves it dirty:
+    // nothing is lost.
+    if (end == EditEndedWithData)
+        site->SaveObject();
+    // Unless the drawing has been opened again meanwhile, its window is gone.
+    if (!m_bEditing)
+        site->OnShowWindow(FALSE);
 }

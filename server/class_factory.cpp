@@ -14,6 +14,10 @@ STDMETHODIMP CComClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
+    // An object made now would end with the process; the caller's runtime
+    // starts a new server on this answer.
+    if (s_pModule->IsStopping())
+        return CO_E_SERVER_STOPPING;
     // An outer object may only ask for IUnknown; the instance creator then
     // refuses aggregation itself.
     if (outer && !InlineIsEqualGUID(riid, IID_IUnknown))

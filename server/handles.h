@@ -80,6 +80,10 @@ inline void ReleaseModule(HMODULE h)
 {
     ::FreeLibrary(h);
 }
+inline void DestroyWindowHandle(HWND h)
+{
+    ::DestroyWindow(h);
+}
 } // namespace handle_detail
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, &handle_detail::CloseKernelHandle>;
@@ -91,12 +95,27 @@ using UniqueDC = UniqueHandle<HDC, &handle_detail::DeleteDeviceContext>;
 using UniqueTaskMemory = UniqueHandle<void*, &handle_detail::FreeTaskMemory>;
 using UniqueBstr = UniqueHandle<BSTR, &handle_detail::FreeBstr>;
 using UniqueModule = UniqueHandle<HMODULE, &handle_detail::ReleaseModule>;
+// Destroyed by the thread that made it, as the platform requires.
+using UniqueWindow = UniqueHandle<HWND, &handle_detail::DestroyWindowHandle>;
 
 // File functions report failure as INVALID_HANDLE_VALUE; the owner holds null then.
 inline UniqueKernelHandle AdoptFileHandle(HANDLE h)
 {
     return UniqueKernelHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
+
+// Holds a slim reader/writer lock exclusively for the guard's lifetime.
+class SrwExclusiveGuard
+{
+public:
+    explicit SrwExclusiveGuard(SRWLOCK& lock) : lock_(lock) { ::AcquireSRWLockExclusive(&lock_); }
+    SrwExclusiveGuard(const SrwExclusiveGuard&) = delete;
+    SrwExclusiveGuard& operator=(const SrwExclusiveGuard&) = delete;
+    ~SrwExclusiveGuard() { ::ReleaseSRWLockExclusive(&lock_); }
+
+private:
+    SRWLOCK& lock_;
+};
 
 // A DC obtained with GetDC is given back with ReleaseDC, not deleted.
 class WindowDC

@@ -6,7 +6,11 @@
 #include <windows.h>
 #include <objidl.h>
 
+#include <atomic>
+
 #include <wrl/client.h>
+
+#include "server/handles.h"
 
 struct IRegistrarBase;
 struct ObjectTableEntry;
@@ -116,6 +120,8 @@ public:
     virtual LONG Lock() = 0;
     virtual LONG Unlock() = 0;
     virtual LONG GetLockCount() { return m_nLockCnt; }
+    // True once the serving process has begun to end: new objects would die with it.
+    virtual bool IsStopping() const { return false; }
     virtual HRESULT GetGITPtr(IGlobalInterfaceTable** ppGIT);
     virtual HRESULT AddModuleReplacements(IRegistrarBase* registrar) = 0;
 
@@ -143,6 +149,7 @@ public:
 
     LONG Lock() override;
     LONG Unlock() override;
+    bool IsStopping() const override { return m_bStopping; }
 
     int WinMain(int showCommand) { return ServerMain(showCommand); }
     int ServerMain(int showCommand);
@@ -156,7 +163,7 @@ public:
     static DWORD WINAPI ShutdownMonitorThread(void* module);
 
     DWORD m_mainThreadId;
-    HANDLE m_hShutdownEvent = nullptr;
+    UniqueKernelHandle m_hShutdownEvent;
     DWORD m_shutdownTimeoutMs = 5000;
     DWORD m_shutdownPauseMs = 1000;
     bool m_bDelayedShutdown = true;
@@ -166,7 +173,10 @@ private:
     // Serialises signalling the shutdown event (Unlock, main thread) against
     // closing it (monitor thread), so that a closed handle is never signalled.
     SRWLOCK m_shutdownEventLock = SRWLOCK_INIT;
-    void SignalShutdownEvent();
+    // Signals the monitor; false when there is none to signal (not serving, or
+    // the monitor has finished).
+    bool SignalShutdownEvent();
+    std::atomic<bool> m_bStopping{false};
 };
 
 class CQuillmorphOLEModule : public CAtlExeModuleT<CQuillmorphOLEModule>

@@ -4,6 +4,7 @@
 #include "embedded/embedded_object.h"
 #include "registration/server_registration.h"
 #include "server/class_factory.h"
+#include "server/interface_pins.h"
 #include "server/module.h"
 
 namespace {
@@ -54,6 +55,8 @@ ObjectTableEntry s_embeddedObjectEntry = {
 };
 
 ObjectTableEntry* s_objectTable[] = {&s_dispinterfaceEntry, &s_embeddedObjectEntry};
+
+InterfacePins s_servedInterfacePins;
 
 } // namespace
 
@@ -109,4 +112,24 @@ HRESULT RevokeClassObjects()
             hr = RevokeClassObject(*slot);
     }
     return hr;
+}
+
+void PinServedInterfaces()
+{
+    // Objects that hold no process lock: the pins must not keep the server alive.
+    Microsoft::WRL::ComPtr<IUnknown> automation(
+        static_cast<IQuillmorphOLE*>(new (std::nothrow) CComObjectNoLock<CDispinterface>()));
+    Microsoft::WRL::ComPtr<IUnknown> drawing(
+        static_cast<IOleObject*>(new (std::nothrow) CComObjectNoLock<CEmbeddedObject>()));
+    if (automation)
+        s_servedInterfacePins.Pin(automation.Get(), IID_IQuillmorphOLE);
+    if (drawing) {
+        for (const IID* iid : {&IID_IOleObject, &IID_IDataObject, &IID_IPersistStorage})
+            s_servedInterfacePins.Pin(drawing.Get(), *iid);
+    }
+}
+
+void UnpinServedInterfaces()
+{
+    s_servedInterfacePins.Clear();
 }

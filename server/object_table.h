@@ -34,6 +34,10 @@ ObjectTableEntry** ObjectTableFirst();
 ObjectTableEntry** ObjectTableLast();
 
 HRESULT RegisterClassObjects(DWORD context, DWORD flags);
+// Keeps one stub of every interface the classes serve for as long as they are
+// registered (see server/interface_pins.h); a failure only costs the pins.
+void PinServedInterfaces();
+void UnpinServedInterfaces();
 HRESULT RevokeClassObjects();
 HRESULT RegisterClassObject(ObjectTableEntry* entry, DWORD context, DWORD flags);
 HRESULT RevokeClassObject(ObjectTableEntry* entry);

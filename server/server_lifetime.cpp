@@ -32,22 +32,30 @@ template <class T> LONG CAtlExeModuleT<T>::Unlock()
 {
     LONG count = static_cast<LONG>(::CoReleaseServerProcess());
     if (count == 0) {
-        if (m_bDelayedShutdown)
-            SignalShutdownEvent();
-        else
+        // A serving process is on its way out from here on: the class objects
+        // refuse new instances, which would die with it, and the caller's
+        // runtime starts a new server instead. A count passing through zero
+        // while nothing serves (a program hosting the objects itself) changes
+        // nothing.
+        if (!m_bDelayedShutdown) {
+            m_bStopping = true;
             ::PostThreadMessageA(m_mainThreadId, WM_QUIT, 0, 0);
+        } else if (SignalShutdownEvent()) {
+            m_bStopping = true;
+        }
     }
     return count;
 }
 
-template <class T> void CAtlExeModuleT<T>::SignalShutdownEvent()
+template <class T> bool CAtlExeModuleT<T>::SignalShutdownEvent()
 {
     // Once the monitor has closed the event the field is null and the signal is a
     // no-op; the lock keeps the two from overlapping.
-    ::AcquireSRWLockExclusive(&m_shutdownEventLock);
-    if (m_hShutdownEvent)
-        ::SetEvent(m_hShutdownEvent);
-    ::ReleaseSRWLockExclusive(&m_shutdownEventLock);
+    SrwExclusiveGuard guard(m_shutdownEventLock);
+    if (!m_hShutdownEvent)
+        return false;
+    ::SetEvent(m_hShutdownEvent.get());
+    return true;
 }
 
 template <class T> HRESULT CAtlExeModuleT<T>::RunServer(int /*showCommand*/)
@@ -69,42 +77,44 @@ template <class T> HRESULT CAtlExeModuleT<T>::StartServing()
         m_bDelayedShutdown = false;
         return S_FALSE;
     }
+    PinServedInterfaces();
     if (m_bDelayedShutdown) {
-        HANDLE thread = StartShutdownMonitor();
+        // The monitor thread runs on without its handle.
+        UniqueKernelHandle thread(StartShutdownMonitor());
         if (!thread) {
             hr = E_FAIL;
         } else {
             hr = ::CoResumeClassObjects();
             if (FAILED(hr)) {
                 SignalShutdownEvent();
-                ::WaitForSingleObject(thread, m_shutdownTimeoutMs * 2);
+                ::WaitForSingleObject(thread.get(), m_shutdownTimeoutMs * 2);
             }
-            ::CloseHandle(thread);
         }
     } else {
         hr = ::CoResumeClassObjects();
     }
-    if (FAILED(hr))
+    if (FAILED(hr)) {
         RevokeClassObjects();
+        UnpinServedInterfaces();
+    }
     return hr;
 }
 
 template <class T> HANDLE CAtlExeModuleT<T>::StartShutdownMonitor()
 {
-    HANDLE event = ::CreateEventA(nullptr, FALSE, FALSE, nullptr);
+    UniqueKernelHandle event(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!event)
         return nullptr;
-    ::AcquireSRWLockExclusive(&m_shutdownEventLock);
-    m_hShutdownEvent = event;
-    ::ReleaseSRWLockExclusive(&m_shutdownEventLock);
+    {
+        SrwExclusiveGuard guard(m_shutdownEventLock);
+        m_hShutdownEvent = std::move(event);
+    }
 
     DWORD dwThreadID = 0;
     HANDLE thread = ::CreateThread(nullptr, 0, &ShutdownMonitorThread, this, 0, &dwThreadID);
     if (!thread) {
-        ::AcquireSRWLockExclusive(&m_shutdownEventLock);
-        m_hShutdownEvent = nullptr;
-        ::ReleaseSRWLockExclusive(&m_shutdownEventLock);
-        ::CloseHandle(event);
+        SrwExclusiveGuard guard(m_shutdownEventLock);
+        m_hShutdownEvent.reset();
     }
     return thread;
 }
@@ -113,13 +123,15 @@ template <class T> DWORD WINAPI CAtlExeModuleT<T>::ShutdownMonitorThread(void* m
 {
     auto* self = static_cast<CAtlExeModuleT<T>*>(module);
     // The handle is read without the lock: only this thread ever clears it.
-    ::WaitForSingleObject(self->m_hShutdownEvent, INFINITE);
+    ::WaitForSingleObject(self->m_hShutdownEvent.get(), INFINITE);
 
-    ::AcquireSRWLockExclusive(&self->m_shutdownEventLock);
-    HANDLE event = self->m_hShutdownEvent;
-    self->m_hShutdownEvent = nullptr;
-    ::ReleaseSRWLockExclusive(&self->m_shutdownEventLock);
-    ::CloseHandle(event);
+    // Taken out of the field under the lock, then closed before the quit goes.
+    UniqueKernelHandle event;
+    {
+        SrwExclusiveGuard guard(self->m_shutdownEventLock);
+        event = std::move(self->m_hShutdownEvent);
+    }
+    event.reset();
 
     // No re-check of the count: the first signal ends the server.
     ::PostThreadMessageA(self->m_mainThreadId, WM_QUIT, 0, 0);
@@ -138,6 +150,7 @@ template <class T> void CAtlExeModuleT<T>::PumpMessages()
 template <class T> HRESULT CAtlExeModuleT<T>::StopServing()
 {
     HRESULT hr = RevokeClassObjects();
+    UnpinServedInterfaces();
     if (m_bDelayedShutdown)
         ::Sleep(m_shutdownPauseMs);
     return hr;

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # The long soak: builds as tools/test.sh does, then runs the soak program with
-# the long counts (2,000 storage cycles and 200 full edits against one running
-# server each) under Wine in the test prefix, inside a virtual X display.
+# the long counts (2,000 storage cycles and 1,000 full edits against one running
+# server each, then the same edits against the minimal server for the platform's
+# share) under Wine in the test prefix, inside a virtual X display.
 #   tools/soak.sh [cycles] [edits]
 # QUILLMORPH_BUILD_DIR names an already built tree to use instead (no build).
 set -euo pipefail
@@ -13,7 +14,7 @@ fi
 build=${QUILLMORPH_BUILD_DIR:-$root/build/x86_64}
 
 export QUILLMORPH_SOAK_CYCLES=${1:-2000}
-export QUILLMORPH_SOAK_EDITS=${2:-200}
+export QUILLMORPH_SOAK_EDITS=${2:-1000}
 cd "$build"
 start=$(date +%s)
 # The wrapper runs the program in a fresh Wine session and prints its output

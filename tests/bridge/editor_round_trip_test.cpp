@@ -8,6 +8,7 @@
 
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -130,7 +131,9 @@ protected:
                   S_OK);
     }
 
-    // Loads and runs the drawing, with the site's sink advised for data changes.
+    // Loads and runs the drawing, with the site's sink advised for data changes
+    // and for the drawing's saves and closes, and the site saving the drawing
+    // into the document when asked.
     void OpenDrawing()
     {
         OpenDocument();
@@ -141,22 +144,28 @@ protected:
         ASSERT_EQ(ole_.As(&data_), S_OK);
         FORMATETC any = {0, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         ASSERT_EQ(data_->DAdvise(&any, ADVF_NODATA, &site_, &connection_), S_OK);
+        DWORD oleConnection = 0;
+        ASSERT_EQ(ole_->Advise(&site_, &oleConnection), S_OK);
+        site_.drawing = ole_.Get();
+        site_.storage = storage_.Get();
+    }
+
+    // Waits until the container has been told that the editor's window closed.
+    bool WaitForHiddenWindows(int count)
+    {
+        return WaitFor([&] { return site_.hiddenWindows >= count; }, 30000);
     }
 
     Bytes NativeData() { return NativeDataOf(data_.Get()); }
 
-    // Saves into the document if asked, lets the drawing go and waits for the
-    // server to end: it can only end when no edit holds the drawing any more.
-    void CloseDrawing(bool save)
+    // Lets the drawing go and waits for the server to end: it can only end when
+    // no edit holds the drawing any more.
+    void CloseDrawing()
     {
-        if (save) {
-            ComPtr<IPersistStorage> persist;
-            ASSERT_EQ(ole_.As(&persist), S_OK);
-            ASSERT_EQ(::OleSave(persist.Get(), storage_.Get(), TRUE), S_OK);
-            ASSERT_EQ(persist->SaveCompleted(nullptr), S_OK);
-        }
         data_->DUnadvise(connection_);
         data_.Reset();
+        site_.drawing = nullptr;
+        site_.storage = nullptr;
         EXPECT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
         ole_->SetClientSite(nullptr);
         ole_.Reset();
@@ -209,19 +218,43 @@ TEST_F(EditorRoundTrip, AnEditGoesToTheEditorAndComesBackIntoTheDocument)
     EXPECT_EQ(log["argv3"], "0");
     EXPECT_EQ(log["result"], "0x00000000");
     EXPECT_EQ(ReadFileBytes(InstallFile(L"editor-0.received")), original) << "the editor got the document";
-    EXPECT_EQ(ListFiles(temp_, L"OLE*.tmp").size(), 1u);
 
-    // One notification for the document, one for the picture.
-    EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 2; }, 30000)) << site_.dataChanges;
+    // One notification for the document, one for the picture; then the container
+    // is asked once to save the drawing, and told the editor's window closed.
+    ASSERT_TRUE(WaitForHiddenWindows(1)) << site_.dataChanges;
     PumpMessagesFor(300);
+    const auto calls = site_.Calls();
     EXPECT_EQ(site_.dataChanges, 2);
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "SaveObject"), 1);
+    const auto save = std::find(calls.begin(), calls.end(), "SaveObject");
+    EXPECT_EQ(std::count(calls.begin(), save, "OnDataChange"), 2) << "both payloads arrived before the save";
+    EXPECT_EQ(calls.back(), "OnShowWindow(FALSE)");
     const Bytes edited = ReadFileBytes(InstallFile(L"editor-0.native"));
     ASSERT_GT(edited.size(), original.size());
     EXPECT_TRUE(NativeData() == edited) << "the drawing holds the edited document";
+    ComPtr<IPersistStorage> persist;
+    ASSERT_EQ(ole_.As(&persist), S_OK);
+    EXPECT_EQ(persist->IsDirty(), S_FALSE) << "the container's save left the drawing clean";
+    persist.Reset();
+    EXPECT_TRUE(ListFiles(temp_, L"OLE*").empty()) << "the edit's temporary files are gone";
 
-    CloseDrawing(true);
+    // A second edit, given up by the editor: the window closes, nothing is saved.
+    Act("close");
+    ASSERT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &site_, 0, nullptr, nullptr), S_OK);
+    EXPECT_EQ(EditorLog(1)["result"], "0x00000000");
+    ASSERT_TRUE(WaitForHiddenWindows(2));
+    PumpMessagesFor(300);
+    const auto later = site_.Calls();
+    EXPECT_EQ(std::count(later.begin(), later.end(), "SaveObject"), 1);
+    EXPECT_EQ(later.back(), "OnShowWindow(FALSE)");
+    EXPECT_TRUE(ListFiles(temp_, L"OLE*").empty());
+
+    // Closed by the container, the drawing tells the sinks advised on it.
+    CloseDrawing();
+    EXPECT_GE(site_.closes, 1);
     OpenDocument();
-    EXPECT_TRUE(ReadStreamBytes(storage_.Get(), L"ZRN") == edited);
+    EXPECT_TRUE(ReadStreamBytes(storage_.Get(), L"ZRN") == edited)
+        << "in the document without a save of ours";
     EXPECT_EQ(ReadStreamBytes(storage_.Get(), L"EMF"), ReadFileBytes(InstallFile(L"editor-0.emf")));
 }
 
@@ -247,7 +280,10 @@ TEST_F(EditorRoundTrip, CloseLateBoundAndCloseAllEndEditsWithoutNewData)
     EXPECT_EQ(log["argv3"], "1");
     EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 2; }, 30000));
     EXPECT_EQ(NativeData(), original);
-    CloseDrawing(false);
+    EXPECT_TRUE(WaitForHiddenWindows(2));
+    const auto calls = site_.Calls();
+    EXPECT_EQ(std::count(calls.begin(), calls.end(), "SaveObject"), 0) << "no new data, nothing to save";
+    CloseDrawing();
 }
 
 TEST_F(EditorRoundTrip, TheBetaEditorIsPreferredAndAMissingEditorIsReported)
@@ -272,7 +308,7 @@ TEST_F(EditorRoundTrip, TheBetaEditorIsPreferredAndAMissingEditorIsReported)
     ::MoveFileW(away.c_str(), EditorPath(L"Quillmorph.exe").c_str());
     EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(ListFiles(kInstall, L"editor-1.*").empty());
-    CloseDrawing(false);
+    CloseDrawing();
 }
 
 } // namespace

@@ -6,6 +6,8 @@
 
 #include <wrl/client.h>
 
+#include <algorithm>
+
 #include "bridge/dispinterface.h"
 #include "bridge/editor_launch.h"
 #include "bridge/open_edits.h"
@@ -107,6 +109,7 @@ TEST_F(OpenEdits, ActivateFilesUnderSuccessiveKeysWithAReferenceOfItsOwn)
     EXPECT_EQ(drawing->References(), before);
     EXPECT_TRUE(s_openObjects.empty());
     EXPECT_EQ(s_nextObjectKey, first + 4) << "CloseAll does not reset the key counter";
+    EXPECT_TRUE(ListFiles(temp_, L"*").empty()) << "every edit took its files with it";
 }
 
 TEST_F(OpenEdits, ActivateWritesTheWholeDocumentBesideTheReservedTemporaryName)
@@ -145,7 +148,7 @@ TEST_F(OpenEdits, ActivateFilesNothingWhenTheDocumentOrItsFileCannotBeHad)
     EXPECT_EQ(s_nextObjectKey, key) << "no key is used up";
     EXPECT_TRUE(s_openObjects.empty());
     EXPECT_EQ(drawing->References(), before);
-    EXPECT_TRUE(ListFiles(temp_, L"*.ZRN").empty());
+    EXPECT_TRUE(ListFiles(temp_, L"*").empty());
 }
 
 TEST_F(OpenEdits, ActivateEndsTheEditAgainWhenTheEditorCannotBeStarted)
@@ -162,6 +165,42 @@ TEST_F(OpenEdits, ActivateEndsTheEditAgainWhenTheEditorCannotBeStarted)
     EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND));
     EXPECT_TRUE(s_openObjects.empty());
     EXPECT_EQ(drawing->References(), before);
+    EXPECT_TRUE(ListFiles(temp_, L"*").empty()) << "neither the document nor its reserved name is left";
+}
+
+TEST_F(OpenEdits, EndingAnEditDeletesItsFilesUnlessItsEditorStillHoldsTheDocument)
+{
+    auto drawing = NewDrawing(L"files");
+    // Each edit's document: the one file that its Activate added.
+    std::vector<std::wstring> documents;
+    std::vector<LONG> keys;
+    for (int i = 0; i < 3; ++i) {
+        const auto before = ListFiles(temp_, L"*.ZRN");
+        keys.push_back(Open(drawing.Get()));
+        for (const auto& name : ListFiles(temp_, L"*.ZRN"))
+            if (std::find(before.begin(), before.end(), name) == before.end())
+                documents.push_back(name);
+    }
+    ASSERT_EQ(documents.size(), 3u);
+    ASSERT_EQ(ListFiles(temp_, L"*.tmp").size(), 3u);
+    // The third edit's editor keeps its document open, as a drawing application may.
+    UniqueKernelHandle held = AdoptFileHandle(::CreateFileW((temp_ + L"\\" + documents[2]).c_str(),
+                                                            GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                                                            nullptr, OPEN_EXISTING, 0, nullptr));
+    ASSERT_TRUE(held);
+
+    VariantGuard f, g;
+    MakeByteArray(Bytes{1}, f.get());
+    MakeByteArray(PictureBits(1), g.get());
+    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArg(keys[0])), S_OK);
+    EXPECT_EQ(bridge_->Close(KeyArg(keys[1])), S_OK);
+    EXPECT_EQ(bridge_->CloseAll(), S_OK);
+    const std::wstring stem = documents[2].substr(0, documents[2].size() - 4);
+    auto left = ListFiles(temp_, L"*");
+    std::sort(left.begin(), left.end());
+    EXPECT_EQ(left, (std::vector<std::wstring>{documents[2], stem + L".tmp"}))
+        << "the held document stays, and its name stays reserved";
+    held.reset();
 }
 
 TEST_F(OpenEdits, ActivateIgnoresArgumentsThatCarryNoDataObject)

@@ -8,8 +8,12 @@
 //   close    - Close(key)
 //   close-late - Close(key) by name through IDispatch
 //   closeall - CloseAll()
+// A second word names the class to connect to instead of the server's automation
+// class (a baseline server that stands in for it), as {xxxxxxxx-...}.
 // Everything goes into its working folder: editor-<key>.log (written last, in one
 // piece), editor-<key>.received, and for an update editor-<key>.native and .emf.
+// editor-<key>.trace gets a line before and after each call into the server, on
+// disk at once, so that a stalled editor shows which call it waits in.
 
 #include <windows.h>
 #include <ole2.h>
@@ -22,6 +26,19 @@
 #include "support/editor_double.h"
 
 using namespace editor_double;
+
+namespace {
+
+// One line appended and the file closed again: on disk whatever happens next.
+void Trace(const std::wstring& path, const char* step, HRESULT hr = S_OK)
+{
+    char line[96];
+    std::snprintf(line, sizeof(line), "%llu %s 0x%08lX\n",
+                  static_cast<unsigned long long>(::GetTickCount64()), step, static_cast<unsigned long>(hr));
+    std::ofstream(std::filesystem::path(path), std::ios::app) << line;
+}
+
+} // namespace
 
 int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
 {
@@ -43,14 +60,24 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     WriteAll(folder + L"editor-" + key + L".received", document);
 
     std::string action;
-    std::istringstream(ReadText(folder + L"editor-action.txt")) >> action;
+    std::string classText;
+    std::istringstream(ReadText(folder + L"editor-action.txt")) >> action >> classText;
     log << "action=" << action << "\n";
+    CLSID server = CLSID_QuillmorphOLE;
+    if (!classText.empty()) {
+        const std::wstring wide(classText.begin(), classText.end());
+        ::CLSIDFromString(wide.c_str(), &server);
+        log << "class=" << classText << "\n";
+    }
+    const std::wstring trace = folder + L"editor-" + key + L".trace";
 
     HRESULT hr = ::CoInitialize(nullptr);
     IQuillmorphOLE* bridge = nullptr;
+    Trace(trace, "CoCreateInstance");
     if (SUCCEEDED(hr))
-        hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
+        hr = ::CoCreateInstance(server, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
                                 reinterpret_cast<void**>(&bridge));
+    Trace(trace, "CoCreateInstance returned", hr);
     VARIANT keyArg = KeyArgument(std::wcstol(key.c_str(), nullptr, 10));
     if (SUCCEEDED(hr) && action == "update") {
         Bytes native = {'E', 'D', 'I', 'T', 'E', 'D', ':'};
@@ -58,9 +85,13 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
         const Bytes picture = NewPicture(keyArg.lVal);
         WriteAll(folder + L"editor-" + key + L".native", native);
         WriteAll(folder + L"editor-" + key + L".emf", picture);
+        Trace(trace, "UpdateAndClose");
         hr = Update(bridge, native, picture, keyArg);
+        Trace(trace, "UpdateAndClose returned", hr);
     } else if (SUCCEEDED(hr) && action == "close") {
+        Trace(trace, "Close");
         hr = bridge->Close(keyArg);
+        Trace(trace, "Close returned", hr);
     } else if (SUCCEEDED(hr) && action == "close-late") {
         // As a script would: the method by name, the key through Invoke.
         DISPID id = 0;
@@ -75,7 +106,9 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     }
     if (bridge)
         bridge->Release();
+    Trace(trace, "CoUninitialize");
     ::CoUninitialize();
+    Trace(trace, "ended");
     char result[32];
     std::snprintf(result, sizeof(result), "0x%08lX", static_cast<unsigned long>(hr));
     log << "result=" << result << "\n";

@@ -320,16 +320,55 @@ TEST_F(DataTransfer, AdviseCallsBeforeAnyConnection)
     EXPECT_EQ(connections, nullptr);
     EXPECT_EQ(data_->EnumDAdvise(nullptr), E_POINTER);
 
-    // The drawing keeps no OLE advise holder: sinks are accepted and never called.
-    RecordingAdviseSink sink;
-    DWORD cookie = 77;
-    EXPECT_EQ(ole_->Advise(&sink, &cookie), S_OK);
-    EXPECT_EQ(cookie, 0u);
-    EXPECT_EQ(ole_->Unadvise(cookie), E_FAIL);
+    // The same for the drawing's own sinks, until the first one comes.
+    EXPECT_EQ(ole_->Unadvise(1), E_FAIL);
     connections = reinterpret_cast<IEnumSTATDATA*>(0x1);
     EXPECT_EQ(ole_->EnumAdvise(&connections), E_FAIL);
     EXPECT_EQ(connections, nullptr);
     EXPECT_EQ(ole_->EnumAdvise(nullptr), E_POINTER);
+    RecordingAdviseSink sink;
+    DWORD cookie = 77;
+    EXPECT_EQ(ole_->Advise(nullptr, &cookie), E_INVALIDARG);
+    EXPECT_EQ(cookie, 0u);
+    EXPECT_EQ(ole_->Advise(&sink, nullptr), E_POINTER);
+    EXPECT_EQ(ole_->Unadvise(1), E_FAIL) << "refused calls make no holder";
+}
+
+TEST_F(DataTransfer, OleAdviseSinksHearWhenTheDrawingSavesAndCloses)
+{
+    RecordingAdviseSink sink;
+    DWORD cookie = 0;
+    ASSERT_EQ(ole_->Advise(&sink, &cookie), S_OK);
+    EXPECT_NE(cookie, 0u);
+    ComPtr<IEnumSTATDATA> connections;
+    ASSERT_EQ(ole_->EnumAdvise(&connections), S_OK);
+    STATDATA entry = {};
+    ULONG fetched = 0;
+    ASSERT_EQ(connections->Next(1, &entry, &fetched), S_OK);
+    ASSERT_EQ(fetched, 1u);
+    EXPECT_EQ(entry.pAdvSink, static_cast<IAdviseSink*>(&sink));
+    EXPECT_EQ(entry.dwConnection, cookie);
+    if (entry.pAdvSink)
+        entry.pAdvSink->Release();
+    connections.Reset();
+
+    ComPtr<IStorage> storage = NewMemoryStorage();
+    ASSERT_EQ(persist_->InitNew(storage.Get()), S_OK);
+    ASSERT_EQ(persist_->Save(storage.Get(), TRUE), S_OK);
+    ASSERT_EQ(persist_->SaveCompleted(nullptr), S_OK);
+    EXPECT_EQ(sink.saves, 1);
+    ASSERT_EQ(ole_->Close(OLECLOSE_SAVEIFDIRTY), S_OK);
+    EXPECT_EQ(sink.saves, 2);
+    EXPECT_EQ(sink.closes, 1);
+    ASSERT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_EQ(sink.saves, 2);
+    EXPECT_EQ(sink.closes, 2);
+
+    EXPECT_EQ(ole_->Unadvise(cookie), S_OK);
+    EXPECT_EQ(ole_->Unadvise(cookie), OLE_E_NOCONNECTION);
+    ASSERT_EQ(ole_->Close(OLECLOSE_NOSAVE), S_OK);
+    EXPECT_EQ(sink.closes, 2) << "a sink taken off hears nothing more";
+    EXPECT_EQ(sink.Release(), 0u) << "the holder gave back every sink reference";
 }
 
 TEST_F(DataTransfer, PrimingASinkDeliversTheCurrentPicture)

@@ -35,7 +35,9 @@ STDMETHODIMP RecordingClientSite::QueryInterface(REFIID riid, void** ppv)
 STDMETHODIMP RecordingClientSite::SaveObject()
 {
     calls.push_back("SaveObject");
-    return S_OK;
+    if (FAILED(saveResult) || !drawing || !storage)
+        return saveResult;
+    return testing_support::SaveLikeAContainer(drawing, storage);
 }
 
 STDMETHODIMP RecordingClientSite::ShowObject()

@@ -37,6 +37,12 @@ public:
     std::vector<std::string> calls;
     ULONG refs() const { return refs_; }
 
+    // SaveObject answers this; when it succeeds and the drawing and its
+    // storage are given, the drawing is saved there as a container does.
+    HRESULT saveResult = S_OK;
+    IUnknown* drawing = nullptr; // not counted: the test keeps it
+    IStorage* storage = nullptr;
+
 private:
     ULONG refs_ = 1;
 };

@@ -28,7 +28,30 @@ protected:
         ASSERT_EQ(ole_->SetClientSite(&site_), S_OK);
     }
 
-    void TearDown() override { automation_.ReleaseKept(); }
+    // Whatever the drawing left to tell its site runs while the site still lives.
+    void TearDown() override
+    {
+        testing_support::PumpMessagesFor(20);
+        automation_.ReleaseKept();
+    }
+
+    // A drawing bound to a storage, with the site saving into it when asked.
+    ComPtr<IStorage> BindStorage()
+    {
+        ComPtr<IStorage> storage = NewMemoryStorage();
+        ComPtr<IPersistStorage> persist;
+        EXPECT_EQ(ole_.As(&persist), S_OK);
+        EXPECT_EQ(persist->InitNew(storage.Get()), S_OK);
+        site_.drawing = ole_.Get();
+        site_.storage = storage.Get();
+        return storage;
+    }
+
+    HRESULT IsDirty()
+    {
+        ComPtr<IPersistStorage> persist;
+        return SUCCEEDED(ole_.As(&persist)) ? persist->IsDirty() : E_NOINTERFACE;
+    }
 
     HRESULT Verb(LONG verb) { return ole_->DoVerb(verb, nullptr, &site_, 0, nullptr, nullptr); }
 
@@ -183,6 +206,71 @@ TEST_F(Verbs, CloseAsksForASaveOnlyWhenTheOptionSaysSo)
     ComPtr<IOleClientSite> site;
     ASSERT_EQ(ole_->GetClientSite(&site), S_OK);
     EXPECT_EQ(site.Get(), &site_);
+}
+
+TEST_F(Verbs, AnEditEndedWithNewDataIsSavedByTheContainerOnceItHasAllArrived)
+{
+    ComPtr<IStorage> storage = BindStorage();
+    ASSERT_EQ(Verb(OLEIVERB_PRIMARY), S_OK);
+    site_.calls.clear();
+
+    // As the editor hands an edit back: the document, then the picture, in one call.
+    const Bytes native = PatternBytes(20000, 5);
+    UniqueEnhMetaFile picture = MakePicture({0, 0, 3000, 2000});
+    ASSERT_EQ(SetNativeData(data_.Get(), native), S_OK);
+    ASSERT_EQ(SetPicture(data_.Get(), picture.get()), S_OK);
+    EXPECT_TRUE(site_.calls.empty()) << "nothing is told before the editor's call has returned";
+
+    testing_support::PumpMessagesFor(20);
+    EXPECT_EQ(site_.calls, (Calls{"SaveObject", "OnShowWindow(FALSE)"}));
+    EXPECT_EQ(IsDirty(), S_FALSE) << "the container saved the drawing";
+    Bytes stored;
+    ASSERT_EQ(ReadStream(storage.Get(), L"ZRN", &stored), S_OK);
+    EXPECT_TRUE(stored == native);
+    ASSERT_EQ(ReadStream(storage.Get(), L"EMF", &stored), S_OK);
+    EXPECT_EQ(stored, PictureBits(picture.get())) << "the new picture went with the new document";
+
+    // Told once; new data outside an edit ends none.
+    ASSERT_EQ(SetNativeData(data_.Get(), Bytes{1}), S_OK);
+    testing_support::PumpMessagesFor(20);
+    EXPECT_EQ(site_.calls.size(), 2u);
+}
+
+TEST_F(Verbs, AnEditEndedWithoutDataOrNotSavedLosesNothing)
+{
+    BindStorage();
+    // The editor gave the edit up: the window is gone, there is nothing to save.
+    ASSERT_EQ(Verb(OLEIVERB_SHOW), S_OK);
+    site_.calls.clear();
+    ASSERT_EQ(data_->SetData(nullptr, nullptr, FALSE), S_OK);
+    testing_support::PumpMessagesFor(20);
+    EXPECT_EQ(site_.calls, (Calls{"OnShowWindow(FALSE)"}));
+
+    // A container that cannot save is still told, and the drawing stays dirty.
+    site_.saveResult = E_FAIL;
+    ASSERT_EQ(Verb(OLEIVERB_SHOW), S_OK);
+    site_.calls.clear();
+    ASSERT_EQ(SetNativeData(data_.Get(), Bytes{4, 5, 6}), S_OK);
+    testing_support::PumpMessagesFor(20);
+    EXPECT_EQ(site_.calls, (Calls{"SaveObject", "OnShowWindow(FALSE)"}));
+    EXPECT_EQ(IsDirty(), S_OK);
+    Bytes held;
+    ASSERT_EQ(GetNativeData(data_.Get(), &held), S_OK);
+    EXPECT_EQ(held, (Bytes{4, 5, 6}));
+}
+
+TEST_F(Verbs, TheDrawingLivesUntilTheEndOfItsEditIsTold)
+{
+    ASSERT_EQ(Verb(OLEIVERB_SHOW), S_OK);
+    ASSERT_EQ(SetNativeData(data_.Get(), Bytes{7}), S_OK);
+    // The editor's and the container's references go before anything was told.
+    automation_.ReleaseKept();
+    ole_.Reset();
+    data_.Reset();
+    EXPECT_EQ(site_.refs(), 2u) << "the drawing still holds its site";
+    testing_support::PumpMessagesFor(20);
+    EXPECT_EQ(site_.calls.back(), "OnShowWindow(FALSE)");
+    EXPECT_EQ(site_.refs(), 1u) << "and lets it go once it has told it";
 }
 
 TEST_F(Verbs, TheSiteIsACountedReference)

@@ -16,6 +16,7 @@
 #include <vector>
 
 #include "server/class_ids.h"
+#include "server/interface_pins.h"
 #include "support/container_site.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
@@ -138,7 +139,8 @@ inline Bytes EditedBy(LONG key, const Bytes& document)
 }
 
 // A container's site for a drawing and its advise sink in one. Every site call
-// answers `failure`; the hooks let a test misbehave from inside a call.
+// answers `failure` (a site that does not fail saves the drawing when asked);
+// the hooks let a test misbehave from inside a call.
 class FaultSite : public testing_support::ContainerSite
 {
 public:
@@ -152,7 +154,13 @@ public:
     STDMETHOD(SaveObject)() override
     {
         ++saveRequests;
-        return failure;
+        if (failure != S_OK) {
+            Record("SaveObject");
+            return failure;
+        }
+        const HRESULT hr = ContainerSite::SaveObject();
+        Record("SaveObject returned");
+        return hr;
     }
     STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker** moniker) override
     {
@@ -169,13 +177,15 @@ public:
     STDMETHOD(ShowObject)() override
     {
         ++showObjects;
+        ContainerSite::ShowObject();
         if (onShowObject)
             onShowObject();
         return failure;
     }
-    STDMETHOD(OnShowWindow)(BOOL) override
+    STDMETHOD(OnShowWindow)(BOOL show) override
     {
         ++showWindows;
+        ContainerSite::OnShowWindow(show);
         return failure;
     }
     STDMETHOD(RequestNewObjectLayout)() override { return failure == S_OK ? E_NOTIMPL : failure; }
@@ -270,6 +280,10 @@ public:
 
     HRESULT Open()
     {
+        // The server writes streams into this container's storages and lets
+        // them go right after: stubs of both interfaces stay pinned here (see
+        // server/interface_pins.h).
+        PinStorageInterfaces();
         HRESULT hr = ::StgOpenStorage(path_.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr,
                                       0, &document_);
         if (SUCCEEDED(hr))
@@ -285,6 +299,11 @@ public:
         FORMATETC any = {0, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
         if (SUCCEEDED(hr))
             hr = data_->DAdvise(&any, ADVF_NODATA, site_, &connection_);
+        // Asked to save, the site writes the drawing into its storage.
+        if (SUCCEEDED(hr)) {
+            site_->drawing = ole_.Get();
+            site_->storage = storage_.Get();
+        }
         return hr;
     }
 
@@ -295,22 +314,15 @@ public:
     // Saves the drawing into the document and commits it, as a save command does.
     HRESULT Save()
     {
-        ComPtr<IPersistStorage> persist;
-        HRESULT hr = ole_.As(&persist);
-        if (SUCCEEDED(hr))
-            hr = ::OleSave(persist.Get(), storage_.Get(), TRUE);
-        if (SUCCEEDED(hr))
-            hr = persist->SaveCompleted(nullptr);
-        if (SUCCEEDED(hr))
-            hr = storage_->Commit(STGC_DEFAULT);
-        if (SUCCEEDED(hr))
-            hr = document_->Commit(STGC_DEFAULT);
-        return hr;
+        HRESULT hr = testing_support::SaveLikeAContainer(ole_.Get(), storage_.Get());
+        return SUCCEEDED(hr) ? document_->Commit(STGC_DEFAULT) : hr;
     }
 
     // Lets go of everything, as a container closing the document does.
     void Release()
     {
+        site_->drawing = nullptr;
+        site_->storage = nullptr;
         if (data_ && connection_)
             data_->DUnadvise(connection_);
         connection_ = 0;
@@ -325,6 +337,23 @@ public:
     }
 
 private:
+    void PinStorageInterfaces()
+    {
+        if (pinnedStorage_)
+            return;
+        ComPtr<ILockBytes> bytes;
+        if (FAILED(::CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes)) ||
+            FAILED(::StgCreateDocfileOnILockBytes(
+                bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &pinnedStorage_)))
+            return;
+        ComPtr<IStream> stream;
+        if (SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, &stream)))
+            pins_.Pin(stream.Get(), IID_IStream);
+        pins_.Pin(pinnedStorage_.Get(), IID_IStorage);
+    }
+
+    InterfacePins pins_;
+    ComPtr<IStorage> pinnedStorage_;
     std::wstring path_;
     FaultSite* site_;
     ComPtr<IStorage> document_;

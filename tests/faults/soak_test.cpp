@@ -1,9 +1,13 @@
 // The soak: many storage cycles, then many full edits, each against one running
 // server, sampling the server process's handles, GDI objects and private bytes.
-// A leak shows as growth that goes on: the median of the second half of the
-// samples is compared with the median of the first half (taken after a warm-up,
-// when the runtime's caches are filled), with a tolerance for the noise of the
-// heap and the runtime.
+// A leak of handles shows as growth that goes on: the median of the second half
+// of the samples is compared with the median of the first half (taken after a
+// warm-up, when the runtime's caches are filled), with a tolerance for noise.
+// The private bytes of the edits are judged by their slope, bytes per edit by
+// least squares, against the slope of a minimal server (bench/minimal_server.cpp)
+// driven through the same edits by the same editor: what the platform itself
+// leaves behind per edit. An edit that stalls is caught by a watchdog, which
+// fails the run with what each process was waiting in.
 //
 // The counts come from QUILLMORPH_SOAK_CYCLES and QUILLMORPH_SOAK_EDITS; the
 // test command runs a short form, tools/soak.sh the long one.
@@ -17,9 +21,15 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <atomic>
+#include <condition_variable>
 #include <cstdio>
 #include <cstdlib>
+#include <functional>
+#include <mutex>
+#include <thread>
 
+#include "bench/bench_common.h"
 #include "tests/faults/fault_support.h"
 
 #include <psapi.h>
@@ -180,7 +190,8 @@ struct PlatformCost
 // private bytes, beyond what the platform adds per step over the steps between
 // the two halves. A leak of one handle, or of one 64 KB document, per step
 // exceeds these already in the short form.
-void ExpectNoGrowth(const char* what, const std::vector<Sample>& samples, PlatformCost platform = {})
+void ExpectNoGrowth(const char* what, const std::vector<Sample>& samples, PlatformCost platform = {},
+                    bool judgeBytes = true)
 {
     for (const auto& s : samples)
         std::printf("%s %6zu: handles %5lu  keys %5lu  gdi %5lu  private %9.1f KB\n", what, s.at,
@@ -206,8 +217,10 @@ void ExpectNoGrowth(const char* what, const std::vector<Sample>& samples, Platfo
                 platform.privateBytes * steps / 1024);
     EXPECT_LE(handlesGrowth - platform.handles * steps, 8.0) << what << ": handles grow";
     EXPECT_LE(gdiGrowth, 8.0) << what << ": GDI objects grow";
-    EXPECT_LE(bytesGrowth - platform.privateBytes * steps, std::max(1024.0 * 1024, bytesBefore / 10))
-        << what << ": memory grows";
+    if (judgeBytes) {
+        EXPECT_LE(bytesGrowth - platform.privateBytes * steps, std::max(1024.0 * 1024, bytesBefore / 10))
+            << what << ": memory grows";
+    }
 }
 
 ComPtr<IStorage> MemoryStorage()
@@ -395,6 +408,193 @@ TEST_F(Soak, StorageCyclesAgainstOneServerLeaveNoTrace)
     ExpectServerEnds(server.get());
 }
 
+// Bytes per step: the least-squares slope of the private bytes over the samples.
+double Slope(const std::vector<Sample>& samples)
+{
+    const double n = static_cast<double>(samples.size());
+    double sumX = 0, sumY = 0, sumXX = 0, sumXY = 0;
+    for (const Sample& s : samples) {
+        const double x = static_cast<double>(s.at);
+        const double y = static_cast<double>(s.privateBytes);
+        sumX += x;
+        sumY += y;
+        sumXX += x * x;
+        sumXY += x * y;
+    }
+    const double spread = n * sumXX - sumX * sumX;
+    return spread > 0 ? (n * sumXY - sumX * sumY) / spread : 0.0;
+}
+
+// Fails the run when the edits stop making progress: after limitMs in one step
+// it prints what the container was doing and what record() adds (which call each
+// process waits in), and ends this process with a failure, since the step itself
+// may never return.
+class StallWatchdog
+{
+public:
+    StallWatchdog(DWORD limitMs, std::function<std::string()> record)
+        : limitMs_(limitMs), record_(std::move(record)), thread_([this] { Watch(); })
+    {
+    }
+    StallWatchdog(const StallWatchdog&) = delete;
+    StallWatchdog& operator=(const StallWatchdog&) = delete;
+    ~StallWatchdog()
+    {
+        {
+            std::lock_guard<std::mutex> lock(mutex_);
+            stop_ = true;
+        }
+        wake_.notify_all();
+        thread_.join();
+    }
+
+    // The container is now in this step.
+    void Step(std::string step)
+    {
+        std::lock_guard<std::mutex> lock(mutex_);
+        step_ = std::move(step);
+        since_ = NowMs();
+    }
+
+private:
+    void Watch()
+    {
+        std::unique_lock<std::mutex> lock(mutex_);
+        while (!stop_) {
+            wake_.wait_for(lock, std::chrono::milliseconds(500));
+            if (stop_ || NowMs() - since_ < limitMs_)
+                continue;
+            const std::string step = step_;
+            const ULONGLONG stalled = NowMs() - since_;
+            lock.unlock();
+            std::printf("STALL: the container has been in \"%s\" for %llu ms\n%s\n", step.c_str(), stalled,
+                        record_().c_str());
+            std::fflush(stdout);
+            ::ExitProcess(3);
+        }
+    }
+
+    const DWORD limitMs_;
+    std::function<std::string()> record_;
+    std::mutex mutex_;
+    std::condition_variable wake_;
+    bool stop_ = false;
+    std::string step_ = "starting";
+    ULONGLONG since_ = NowMs();
+    std::thread thread_;
+};
+
+std::string FileText(const std::wstring& path)
+{
+    const Bytes bytes = bridge_test::ReadFileBytes(path);
+    return bytes.empty() ? std::string("(none)\n") : std::string(bytes.begin(), bytes.end());
+}
+
+// Every thread's stack in the server and in this container, as Wine's debugger
+// prints them ("bt all"); the whole print goes to file. On a platform without
+// that debugger the record goes without.
+std::string Backtraces(const std::wstring& file)
+{
+    UniqueKernelHandle debugger = StartProcessWithOutput(L"winedbg --command \"bt all\"", file);
+    if (!debugger)
+        return "(no debugger to print the stacks)\n";
+    ::WaitForSingleObject(debugger.get(), 120000);
+    // Only the two processes that talk to each other.
+    const Bytes all = bridge_test::ReadFileBytes(file);
+    std::string text(all.begin(), all.end()), kept;
+    bool keep = false;
+    size_t start = 0;
+    while (start < text.size()) {
+        const size_t end = std::min(text.find('\n', start), text.size());
+        const std::string line = text.substr(start, end - start);
+        if (line.compare(0, 13, "Backtracing f") == 0)
+            keep = line.find("QuillmorphOLE.exe") != std::string::npos ||
+                   line.find("faults_soak_test.exe") != std::string::npos;
+        if (keep)
+            kept += line + "\n";
+        start = end + 1;
+    }
+    return kept.empty() ? "(the debugger printed no stacks of the server or the container)\n" : kept;
+}
+
+// What the editor of the edit under key and the container's site have seen: the
+// editor writes a line before and after each call into the server, and the site
+// every call the server made into the container. Then the stacks.
+std::string StallRecord(const Installation& install, const FaultSite& site, const std::atomic<LONG>& key)
+{
+    std::string record = "editor of key " + std::to_string(key.load()) + " (" +
+                         std::to_string(FindProcesses(L"Quillmorph.exe").size()) +
+                         " editor processes running):\n" +
+                         FileText(install.File(L"editor-" + std::to_wstring(key.load()) + L".trace"));
+    record += "server processes running: " + std::to_string(FindProcesses(kServerImage).size()) + "\n";
+    record += "calls from the server into the container, last first:";
+    const auto calls = site.Calls();
+    for (size_t i = 0; i < calls.size() && i < 12; ++i)
+        record += " " + calls[calls.size() - 1 - i];
+    return record + "\nstacks of the server and the container:\n" +
+           Backtraces(install.File(L"stall-stacks.txt"));
+}
+
+// The platform's part of an edit: the minimal server, registered for the run,
+// goes through the same calls with empty methods; the same editor program hands
+// an edited document of the same size back to it; the container saves the
+// server's object twice (when asked, and its own save).
+std::vector<Sample> BaselineEdits(const Installation& install, size_t count, size_t warmUp,
+                                  const HandleCounter& counter, std::string* failure)
+{
+    const std::wstring classKey = L"CLSID\\{5E0B7D21-93C4-4A6F-B812-7C3D0E94A6B1}";
+    const std::wstring command = L"\"" + BinFolder() + L"\\bench_minimal_server.exe\"";
+    HKEY key = nullptr;
+    if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, (classKey + L"\\LocalServer32").c_str(), 0, nullptr, 0,
+                          KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
+        *failure = "registering the minimal server";
+        return {};
+    }
+    UniqueHKey owner(key);
+    ::RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(command.c_str()),
+                     static_cast<DWORD>((command.size() + 1) * sizeof(wchar_t)));
+    owner.reset();
+
+    std::vector<Sample> samples;
+    {
+        ComPtr<IQuillmorphOLE> minimal;
+        ComPtr<IPersistStorage> persist;
+        if (FAILED(::CoCreateInstance(bench::kMinimalServerClass, nullptr, CLSCTX_LOCAL_SERVER,
+                                      IID_IQuillmorphOLE,
+                                      reinterpret_cast<void**>(minimal.GetAddressOf()))) ||
+            FAILED(minimal.As(&persist))) {
+            *failure = "starting the minimal server";
+            return {};
+        }
+        const auto pids = FindProcesses(L"bench_minimal_server.exe");
+        UniqueKernelHandle server = pids.size() == 1 ? OpenServerProcess(pids[0]) : UniqueKernelHandle();
+        bridge_test::WriteFileBytes(install.File(L"editor-action.txt"),
+                                    BytesOfText("update {5E0B7D21-93C4-4A6F-B812-7C3D0E94A6B1}"));
+        const std::wstring document = install.File(L"baseline.ZRN");
+        const ComPtr<IStorage> storage = MemoryStorage();
+        for (size_t i = 0; server && i < warmUp + count; ++i) {
+            VariantGuard nothing;
+            minimal->Activate(*nothing.get());
+            bridge_test::WriteFileBytes(document, PatternBytes(50000 + 7 * i, 99));
+            const std::wstring arguments = L"\"" + document + L"\" -ole " + std::to_wstring(100000 + i);
+            if (RunInFolder(install.File(L"Quillmorph.exe"), arguments, install.folder) != 0) {
+                *failure = "the editor of baseline edit " + std::to_string(i);
+                return {};
+            }
+            for (int save = 0; save < 2; ++save) {
+                persist->Save(storage.Get(), TRUE);
+                persist->SaveCompleted(nullptr);
+            }
+            if (i >= warmUp)
+                samples.push_back(TakeSample(counter, server.get(), i - warmUp + 1));
+        }
+        if (!server)
+            *failure = "finding the minimal server's process";
+    }
+    ::RegDeleteTreeW(HKEY_CLASSES_ROOT, classKey.c_str());
+    return samples;
+}
+
 TEST_F(Soak, FullEditsThroughTheDrawingApplicationLeaveNoTrace)
 {
     const Installation install = Installation::Make(L"Quillmorph Soak Edits", L"test_drawing_app.exe");
@@ -402,10 +602,16 @@ TEST_F(Soak, FullEditsThroughTheDrawingApplicationLeaveNoTrace)
     install.ClearEditorFiles();
     ASSERT_TRUE(bridge_test::WriteFileBytes(install.File(L"editor-action.txt"), BytesOfText("update")));
     const size_t edits = CountFromEnvironment("QUILLMORPH_SOAK_EDITS", 12);
-    const size_t warmUp = 2;
-    const size_t every = std::max<size_t>(1, edits / 10);
+    const size_t warmUp = std::max<size_t>(2, edits / 20);
+    const DWORD stallMs = static_cast<DWORD>(CountFromEnvironment("QUILLMORPH_SOAK_STALL_MS", 60000));
+    // Longer than the watchdog's limit: a stall is reported by the watchdog.
+    const DWORD waitMs = stallMs + 30000;
 
     const std::wstring folder = bridge_test::FreshFolder(L"soak");
+    // The server that the runtime starts inherits this temporary folder.
+    const std::wstring temp = bridge_test::FreshFolder(L"soak temp");
+    ::SetEnvironmentVariableW(L"TMP", temp.c_str());
+    ::SetEnvironmentVariableW(L"TEMP", temp.c_str());
     FaultSite site;
     Bytes expected = PatternBytes(50000, 99);
     ContainerDrawing drawing(folder + L"\\soak.qmd", &site);
@@ -416,42 +622,65 @@ TEST_F(Soak, FullEditsThroughTheDrawingApplicationLeaveNoTrace)
 
     const HandleCounter counter;
     std::vector<Sample> samples;
+    std::atomic<LONG> currentKey{0};
     const ULONGLONG start = NowMs();
-    for (size_t i = 0; i < warmUp + edits; ++i) {
-        const int changes = site.dataChanges;
-        ASSERT_EQ(drawing.Edit(), S_OK) << "edit " << i;
-        const std::wstring log = install.File(L"editor-" + std::to_wstring(i) + L".log");
-        ASSERT_TRUE(
-            WaitFor([&] { return ::GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000))
-            << "the editor of edit " << i << " ended";
-        ASSERT_TRUE(WaitFor([&] { return site.dataChanges >= changes + 2; }, 30000)) << "edit " << i;
-        const Bytes edited = BytesOfText("EDITED:");
-        expected.insert(expected.begin(), edited.begin(), edited.end());
-        ASSERT_TRUE(drawing.Native() == expected) << "edit " << i;
-        ASSERT_EQ(drawing.Save(), S_OK) << "edit " << i;
-        if (i >= warmUp && (i - warmUp) % every == every - 1)
-            samples.push_back(TakeSample(counter, server.get(), i - warmUp + 1));
+    {
+        StallWatchdog watchdog(stallMs, [&] { return StallRecord(install, site, currentKey); });
+        for (size_t i = 0; i < warmUp + edits; ++i) {
+            currentKey = static_cast<LONG>(i);
+            const int changes = site.dataChanges;
+            const int hidden = site.hiddenWindows;
+            watchdog.Step("DoVerb of edit " + std::to_string(i));
+            ASSERT_EQ(drawing.Edit(), S_OK) << "edit " << i;
+            watchdog.Step("waiting for the editor of edit " + std::to_string(i) + " to end");
+            const std::wstring log = install.File(L"editor-" + std::to_wstring(i) + L".log");
+            ASSERT_TRUE(
+                WaitFor([&] { return ::GetFileAttributesW(log.c_str()) != INVALID_FILE_ATTRIBUTES; }, waitMs))
+                << "the editor of edit " << i << " ended";
+            watchdog.Step("waiting to be told that edit " + std::to_string(i) + " ended");
+            ASSERT_TRUE(WaitFor([&] { return site.hiddenWindows > hidden; }, waitMs)) << "edit " << i;
+            ASSERT_EQ(site.dataChanges, changes + 2) << "edit " << i;
+            const Bytes edited = BytesOfText("EDITED:");
+            expected.insert(expected.begin(), edited.begin(), edited.end());
+            watchdog.Step("GetData after edit " + std::to_string(i));
+            ASSERT_TRUE(drawing.Native() == expected) << "edit " << i;
+            watchdog.Step("saving after edit " + std::to_string(i));
+            ASSERT_EQ(drawing.Save(), S_OK) << "edit " << i;
+            if (i >= warmUp)
+                samples.push_back(TakeSample(counter, server.get(), i - warmUp + 1));
+        }
+        watchdog.Step("done");
     }
     const ULONGLONG elapsed = NowMs() - start;
-    std::printf("%zu full edits (+%zu warm-up) in %llu ms, %.1f ms each\n", edits, warmUp, elapsed,
-                static_cast<double>(elapsed) / static_cast<double>(edits + warmUp));
-    // The same client program as often again, quoting a key that names no
-    // edit: what the platform adds per client process, to be told apart from
-    // what an edit would leave.
-    const size_t clients = std::min<size_t>(edits, 40);
-    const Sample before = TakeSample(counter, server.get(), 0);
-    for (size_t i = 0; i < clients; ++i)
-        ASSERT_EQ(RunInFolder(install.File(L"Quillmorph.exe"), L"none -ole 999999", install.folder), 0u);
-    const Sample after = TakeSample(counter, server.get(), clients);
-    PlatformCost platform;
-    platform.handles = (static_cast<double>(after.handles) - before.handles) / static_cast<double>(clients);
-    platform.privateBytes =
-        (static_cast<double>(after.privateBytes) - static_cast<double>(before.privateBytes)) /
-        static_cast<double>(clients);
-    ExpectNoGrowth("edits", samples, platform);
+    std::printf("%zu full edits (+%zu warm-up) in %llu ms, %.1f ms each; asked to save %d times\n", edits,
+                warmUp, elapsed, static_cast<double>(elapsed) / static_cast<double>(edits + warmUp),
+                site.saveRequests);
+    EXPECT_EQ(site.saveRequests, static_cast<int>(warmUp + edits)) << "one SaveObject per edit";
     drawing.Release();
     EXPECT_TRUE(SavedNative(drawing.path()) == expected) << "every edit is in the document";
     ExpectServerEnds(server.get());
+    EXPECT_TRUE(bridge_test::ListFiles(temp, L"*").empty()) << "no edit left a temporary file";
+
+    std::string failure;
+    const std::vector<Sample> baseline = BaselineEdits(install, edits, warmUp, counter, &failure);
+    ASSERT_EQ(failure, "");
+    ASSERT_EQ(baseline.size(), samples.size());
+    const Sample& first = baseline.front();
+    const Sample& last = baseline.back();
+    PlatformCost platform;
+    platform.handles =
+        (static_cast<double>(last.handles) - first.handles) / static_cast<double>(last.at - first.at);
+    ExpectNoGrowth("edits", samples, platform, false);
+
+    // A slope is noisy over few edits (the heap grows in steps): a short run
+    // is allowed half a megabyte spread over its edits on top.
+    const double serverSlope = Slope(samples);
+    const double platformSlope = Slope(baseline);
+    const double allowance = 1024.0 + 512.0 * 1024 / static_cast<double>(edits);
+    std::printf("private bytes per edit by least squares over %zu edits: server %.0f, platform (minimal "
+                "server) %.0f, allowed %.0f\n",
+                edits, serverSlope, platformSlope, platformSlope + allowance);
+    EXPECT_LE(serverSlope, platformSlope + allowance) << "the server's memory grows with the edits";
 }
 
 } // namespace

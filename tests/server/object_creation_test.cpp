@@ -265,6 +265,43 @@ TEST_F(ObjectCreation, RegistersBothClassesAutomationFirstAndRevokesThem)
     EXPECT_EQ(RevokeClassObjects(), S_OK);
 }
 
+TEST_F(ObjectCreation, ClassObjectsRefuseNewInstancesOnceTheServingProcessIsStopping)
+{
+    CAtlModule* saved = s_pModule;
+    {
+        CQuillmorphOLEModule module;
+        ComPtr<IClassFactory> factory = FactoryFor(&CreateObjectInstance<CEmbeddedObject>);
+        ASSERT_TRUE(factory);
+        ComPtr<IUnknown> drawing;
+        // The count passing through zero while nothing serves stops nothing.
+        ASSERT_EQ(ProcessLockCount(), 0);
+        module.Lock();
+        module.Unlock();
+        EXPECT_FALSE(module.IsStopping());
+
+        // Serving: the last lock going signals the monitor, and from then on the
+        // process is on its way out.
+        UniqueKernelHandle monitor(module.StartShutdownMonitor());
+        ASSERT_TRUE(monitor);
+        ASSERT_EQ(
+            factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(drawing.GetAddressOf())),
+            S_OK);
+        EXPECT_FALSE(module.IsStopping()) << "instances come and go while the server serves";
+        drawing.Reset();
+        EXPECT_TRUE(module.IsStopping());
+        void* p = reinterpret_cast<void*>(0x1);
+        EXPECT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, &p), CO_E_SERVER_STOPPING);
+        EXPECT_EQ(p, nullptr);
+        EXPECT_EQ(ProcessLockCount(), 0) << "no instance was made";
+
+        // The monitor posts the quit message to this thread; it is taken off again.
+        EXPECT_EQ(::WaitForSingleObject(monitor.get(), 5000), static_cast<DWORD>(WAIT_OBJECT_0));
+        MSG quit;
+        EXPECT_TRUE(::PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE));
+    }
+    s_pModule = saved;
+}
+
 // A module built for the test, so that its termination can be watched.
 std::vector<int> s_hookCalls;
 void __stdcall RecordHook(DWORD_PTR argument)

@@ -1,13 +1,20 @@
 #pragma once
 
 // A container's site for one embedded drawing, with its advise sink: a test
-// double that counts the notifications the drawing sends and answers every
-// site call with success. It lives as long as the test that made it.
+// double that counts the notifications the drawing sends, writes down every
+// call in order, and answers every site call with success. Given the drawing
+// and its storage, SaveObject saves the drawing there, as a container does. It
+// lives as long as the test that made it.
 
 #include <windows.h>
 #include <ole2.h>
 
 #include <atomic>
+#include <mutex>
+#include <string>
+#include <vector>
+
+#include "support/test_support.h"
 
 namespace testing_support {
 
@@ -17,8 +24,27 @@ public:
     // Read from other threads by the measurements that sample while waiting.
     std::atomic<int> dataChanges{0};
     std::atomic<int> closes{0};
+    std::atomic<int> shownWindows{0};
+    std::atomic<int> hiddenWindows{0};
+
+    // Where SaveObject saves the drawing (not counted: the test keeps both).
+    IOleObject* drawing = nullptr;
+    IStorage* storage = nullptr;
 
     virtual ~ContainerSite() = default;
+
+    // The calls so far, site and sink alike: "ShowObject", "OnShowWindow(TRUE)",
+    // "OnDataChange", "SaveObject", "OnSave", "OnShowWindow(FALSE)", "OnClose".
+    std::vector<std::string> Calls() const
+    {
+        std::lock_guard<std::mutex> lock(callsLock_);
+        return calls_;
+    }
+    void ClearCalls()
+    {
+        std::lock_guard<std::mutex> lock(callsLock_);
+        calls_.clear();
+    }
 
     STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
     {
@@ -35,21 +61,53 @@ public:
     }
     STDMETHOD_(ULONG, AddRef)() override { return 2; }
     STDMETHOD_(ULONG, Release)() override { return 1; }
-    STDMETHOD(SaveObject)() override { return S_OK; }
+    STDMETHOD(SaveObject)() override
+    {
+        Record("SaveObject");
+        return drawing && storage ? SaveLikeAContainer(drawing, storage) : S_OK;
+    }
     STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
     STDMETHOD(GetContainer)(IOleContainer** container) override
     {
         *container = nullptr;
         return E_NOINTERFACE;
     }
-    STDMETHOD(ShowObject)() override { return S_OK; }
-    STDMETHOD(OnShowWindow)(BOOL) override { return S_OK; }
+    STDMETHOD(ShowObject)() override
+    {
+        Record("ShowObject");
+        return S_OK;
+    }
+    STDMETHOD(OnShowWindow)(BOOL show) override
+    {
+        Record(show ? "OnShowWindow(TRUE)" : "OnShowWindow(FALSE)");
+        ++(show ? shownWindows : hiddenWindows);
+        return S_OK;
+    }
     STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
-    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override { ++dataChanges; }
+    STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override
+    {
+        Record("OnDataChange");
+        ++dataChanges;
+    }
     STDMETHOD_(void, OnViewChange)(DWORD, LONG) override {}
     STDMETHOD_(void, OnRename)(IMoniker*) override {}
-    STDMETHOD_(void, OnSave)() override {}
-    STDMETHOD_(void, OnClose)() override { ++closes; }
+    STDMETHOD_(void, OnSave)() override { Record("OnSave"); }
+    STDMETHOD_(void, OnClose)() override
+    {
+        Record("OnClose");
+        ++closes;
+    }
+
+protected:
+    void Record(const char* call)
+    {
+        std::lock_guard<std::mutex> lock(callsLock_);
+        calls_.push_back(call);
+    }
+
+private:
+    mutable std::mutex callsLock_;
+    std::vector<std::string> calls_;
 };
 
 } // namespace testing_support

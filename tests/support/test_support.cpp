@@ -8,6 +8,8 @@
 
 #include <gtest/gtest.h>
 
+#include <wrl/client.h>
+
 #include "server/class_ids.h"
 
 namespace testing_support {
@@ -101,30 +103,15 @@ std::string RunScriptHost(const std::wstring& script, bool* underWow64)
     wchar_t temp[MAX_PATH];
     ::GetTempPathW(MAX_PATH, temp);
     const std::wstring outPath = std::wstring(temp) + L"quillmorph_script_host.out";
-    SECURITY_ATTRIBUTES inherit = {sizeof(inherit), nullptr, TRUE};
-    UniqueKernelHandle out =
-        AdoptFileHandle(::CreateFileW(outPath.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherit,
-                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    EXPECT_TRUE(out);
-    std::wstring commandLine = L"cscript.exe //nologo \"" + script + L"\"";
-    STARTUPINFOW si = {};
-    si.cb = sizeof(si);
-    si.dwFlags = STARTF_USESTDHANDLES;
-    si.hStdOutput = out.get();
-    si.hStdError = out.get();
-    PROCESS_INFORMATION pi = {};
-    EXPECT_TRUE(
-        ::CreateProcessW(nullptr, &commandLine[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &si, &pi))
-        << "error " << ::GetLastError();
-    UniqueKernelHandle process(pi.hProcess);
-    UniqueKernelHandle thread(pi.hThread);
-    out.reset();
+    UniqueKernelHandle process = StartProcessWithOutput(L"cscript.exe //nologo \"" + script + L"\"", outPath);
+    EXPECT_TRUE(process) << "error " << ::GetLastError();
     if (underWow64 && process) {
         BOOL wow64 = FALSE;
         *underWow64 = ::IsWow64Process(process.get(), &wow64) && wow64;
     }
     ULONGLONG deadline = NowMs() + 60000;
-    while (process && ::MsgWaitForMultipleObjects(1, &pi.hProcess, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
+    HANDLE waited = process.get();
+    while (process && ::MsgWaitForMultipleObjects(1, &waited, FALSE, 50, QS_ALLINPUT) != WAIT_OBJECT_0 &&
            NowMs() < deadline)
         PumpMessagesFor(10);
     std::ifstream file(std::string(outPath.begin(), outPath.end()));
@@ -192,6 +179,45 @@ void PumpMessagesFor(DWORD ms)
         }
         ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_ALLINPUT);
     }
+}
+
+UniqueKernelHandle StartProcessWithOutput(const std::wstring& commandLine, const std::wstring& outputFile)
+{
+    SECURITY_ATTRIBUTES inherited = {sizeof(inherited), nullptr, TRUE};
+    UniqueKernelHandle out =
+        AdoptFileHandle(::CreateFileW(outputFile.c_str(), GENERIC_WRITE, FILE_SHARE_READ, &inherited,
+                                      CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
+    if (!out)
+        return UniqueKernelHandle();
+    std::wstring command = commandLine;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof(startup);
+    startup.dwFlags = STARTF_USESTDHANDLES;
+    startup.hStdOutput = out.get();
+    startup.hStdError = out.get();
+    PROCESS_INFORMATION process = {};
+    if (!::CreateProcessW(nullptr, &command[0], nullptr, nullptr, TRUE, 0, nullptr, nullptr, &startup,
+                          &process))
+        return UniqueKernelHandle();
+    UniqueKernelHandle thread(process.hThread);
+    return UniqueKernelHandle(process.hProcess);
+}
+
+HRESULT SaveLikeAContainer(IUnknown* drawing, IStorage* storage)
+{
+    if (!drawing || !storage)
+        return E_POINTER;
+    Microsoft::WRL::ComPtr<IPersistStorage> persist;
+    HRESULT hr =
+        drawing->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(persist.GetAddressOf()));
+    if (FAILED(hr))
+        return hr;
+    hr = ::OleSave(persist.Get(), storage, TRUE);
+    if (SUCCEEDED(hr))
+        hr = persist->SaveCompleted(nullptr);
+    if (SUCCEEDED(hr))
+        hr = storage->Commit(STGC_DEFAULT);
+    return hr;
 }
 
 } // namespace testing_support

@@ -70,6 +70,10 @@ DWORD RunProcess(const std::wstring& exe, const std::wstring& arguments, DWORD t
 // Starts exe and returns its process handle without waiting.
 UniqueKernelHandle StartProcess(const std::wstring& exe, const std::wstring& arguments, DWORD* pid = nullptr);
 
+// Starts a whole command line (the program found as the platform finds it) with
+// its output and errors written to outputFile; returns its process handle.
+UniqueKernelHandle StartProcessWithOutput(const std::wstring& commandLine, const std::wstring& outputFile);
+
 // Runs script with the platform's script host (cscript of this process's
 // bitness), pumping this thread's messages meanwhile (a clipboard data object
 // may live here), and returns what it printed. underWow64, when given, tells
@@ -93,6 +97,10 @@ ULONGLONG NowMs();
 
 // Pumps this thread's messages for the given time.
 void PumpMessagesFor(DWORD ms);
+
+// Saves a drawing into its storage as a container's save does: OleSave, then
+// SaveCompleted, then the storage committed.
+HRESULT SaveLikeAContainer(IUnknown* drawing, IStorage* storage);
 
 // Pumps this thread's messages until done() holds; false after timeoutMs.
 template <class Predicate> bool WaitFor(Predicate done, DWORD timeoutMs)

@@ -38,12 +38,37 @@ void Report(const char* what, HRESULT hr, ULONGLONG startMs, const std::string& 
     std::fflush(stdout);
 }
 
+// Writes the embedded drawing into its storage and commits the document, as a
+// word processor's save does.
+HRESULT SaveDrawing(IOleObject* object, IStorage* drawing, IStorage* document)
+{
+    ComPtr<IPersistStorage> persist;
+    HRESULT hr = object->QueryInterface(IID_PPV_ARGS(persist.GetAddressOf()));
+    if (SUCCEEDED(hr))
+        hr = ::OleSave(persist.Get(), drawing, TRUE);
+    if (SUCCEEDED(hr))
+        hr = persist->SaveCompleted(nullptr);
+    if (SUCCEEDED(hr))
+        hr = drawing->Commit(STGC_DEFAULT);
+    if (SUCCEEDED(hr))
+        hr = document->Commit(STGC_DEFAULT);
+    return hr;
+}
+
 // The container's site for the embedded drawing, and its advise sink.
 class ContainerSite : public IOleClientSite, public IAdviseSink
 {
 public:
     int dataChanges = 0;
     int showObjects = 0;
+    int saveRequests = 0;
+    int hiddenWindows = 0;
+    HRESULT lastSave = S_OK;
+    // The embedded drawing and where it lives, for SaveObject (not counted: Run
+    // keeps them).
+    IOleObject* drawing = nullptr;
+    IStorage* storage = nullptr;
+    IStorage* document = nullptr;
 
     STDMETHODIMP QueryInterface(REFIID riid, void** ppv) override
     {
@@ -64,7 +89,14 @@ public:
     STDMETHODIMP_(ULONG) AddRef() override { return 2; }
     STDMETHODIMP_(ULONG) Release() override { return 1; }
 
-    STDMETHODIMP SaveObject() override { return S_OK; }
+    // The server asks for this when an edit comes back: the drawing is written
+    // into the document, as a word processor's save of that one object does.
+    STDMETHODIMP SaveObject() override
+    {
+        ++saveRequests;
+        return lastSave =
+                   drawing && storage && document ? SaveDrawing(drawing, storage, document) : E_UNEXPECTED;
+    }
     STDMETHODIMP GetMoniker(DWORD, DWORD, IMoniker** ppmk) override
     {
         *ppmk = nullptr;
@@ -80,7 +112,12 @@ public:
         ++showObjects;
         return S_OK;
     }
-    STDMETHODIMP OnShowWindow(BOOL) override { return S_OK; }
+    STDMETHODIMP OnShowWindow(BOOL show) override
+    {
+        if (!show)
+            ++hiddenWindows;
+        return S_OK;
+    }
     STDMETHODIMP RequestNewObjectLayout() override { return E_NOTIMPL; }
 
     STDMETHODIMP_(void) OnDataChange(FORMATETC*, STGMEDIUM*) override { ++dataChanges; }
@@ -304,6 +341,9 @@ int Run(const std::wstring& folder)
     Report("embed the drawing in the document (default handler)", hr, t);
     if (FAILED(hr))
         return 1;
+    site.drawing = object.Get();
+    site.storage = drawing.Get();
+    site.document = document.Get();
 
     t = ::GetTickCount64();
     hr = SavePicture(object.Get(), folder + L"\\before.png");
@@ -328,6 +368,16 @@ int Run(const std::wstring& folder)
     Report("wait for the drawing application's edit", hr, t,
            std::to_string(site.dataChanges) + " data-change notifications");
 
+    // The server then asks the container to save the drawing and tells it the
+    // drawing application's window has gone.
+    t = ::GetTickCount64();
+    PumpFor(30000, &site.hiddenWindows, 1);
+    hr = site.hiddenWindows < 1   ? HRESULT_FROM_WIN32(ERROR_TIMEOUT)
+         : site.saveRequests != 1 ? E_UNEXPECTED
+                                  : site.lastSave;
+    Report("container told: SaveObject, OnShowWindow(FALSE)", hr, t,
+           "asked to save " + std::to_string(site.saveRequests) + " time(s), saved into the document");
+
     t = ::GetTickCount64();
     demo::Bytes edited;
     hr = GetNative(object.Get(), &edited);
@@ -340,24 +390,17 @@ int Run(const std::wstring& folder)
     Report("picture after the edit -> after.png", hr, t);
 
     t = ::GetTickCount64();
-    ComPtr<IPersistStorage> persist;
-    hr = object.As(&persist);
-    if (SUCCEEDED(hr))
-        hr = ::OleSave(persist.Get(), drawing.Get(), TRUE);
-    if (SUCCEEDED(hr))
-        hr = persist->SaveCompleted(nullptr);
-    if (SUCCEEDED(hr))
-        hr = drawing->Commit(STGC_DEFAULT);
-    if (SUCCEEDED(hr))
-        hr = document->Commit(STGC_DEFAULT);
+    hr = SaveDrawing(object.Get(), drawing.Get(), document.Get());
     Report("save the document", hr, t);
 
+    site.drawing = nullptr;
+    site.storage = nullptr;
+    site.document = nullptr;
     if (connection)
         data->DUnadvise(connection);
     object->Close(OLECLOSE_NOSAVE);
     object->SetClientSite(nullptr);
     data.Reset();
-    persist.Reset();
     object.Reset();
     drawing.Reset();
     document.Reset();
