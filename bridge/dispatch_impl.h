@@ -40,5 +40,5 @@ public:
 protected:
     // Constant-initialised: usable from the first call, whatever the order in
     // which the process's statics are built.
-    static inline tihclass _tih = {piid, plibid, wMajor, wMinor, nullptr, 0, nullptr, 0};
+    static inline tihclass _tih = {piid, plibid, wMajor, wMinor, {}, {}, 0};
 };

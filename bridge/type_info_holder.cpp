@@ -1,6 +1,7 @@
 #include "bridge/type_info_holder.h"
 
 #include <new>
+#include <utility>
 
 #include <wrl/client.h>
 
@@ -79,56 +80,45 @@ HRESULT CComTypeInfoHolder::LoadTypeInfo(LCID lcid)
     // Prefer the richer interface when the library offers it; callers only see ITypeInfo.
     ComPtr<ITypeInfo2> info2;
     if (SUCCEEDED(info.As(&info2)))
-        m_pInfo = info2.Detach();
+        m_pInfo.reset(info2.Detach());
     else
-        m_pInfo = info.Detach();
+        m_pInfo.reset(info.Detach());
     s_pModule->AddTerminationHook(&CComTypeInfoHolder::Cleanup, reinterpret_cast<DWORD_PTR>(this));
     return S_OK;
 }
 
 HRESULT CComTypeInfoHolder::LoadNameCache()
 {
-    TypeAttrGuard attr(m_pInfo);
-    if (FAILED(m_pInfo->GetTypeAttr(attr.put())))
+    ITypeInfo* info = m_pInfo.get();
+    TypeAttrGuard attr(info);
+    if (FAILED(info->GetTypeAttr(attr.put())))
         return S_OK; // no cache: names are then resolved by the type information alone
     const int count = attr->cFuncs;
-    auto* map = new (std::nothrow) NameCacheEntry[count > 0 ? count : 1];
+    std::unique_ptr<NameCacheEntry[]> map(new (std::nothrow) NameCacheEntry[count > 0 ? count : 1]);
     if (!map)
         return E_OUTOFMEMORY;
     for (int index = 0; index < count; ++index) {
-        map[index] = NameCacheEntry{nullptr, 0, DISPID_UNKNOWN};
-        FuncDescGuard desc(m_pInfo);
-        if (FAILED(m_pInfo->GetFuncDesc(static_cast<UINT>(index), desc.put())))
+        FuncDescGuard desc(info);
+        if (FAILED(info->GetFuncDesc(static_cast<UINT>(index), desc.put())))
             continue;
         BSTR name = nullptr;
-        if (SUCCEEDED(m_pInfo->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr)) && name) {
-            map[index].bstrName = name;
+        if (SUCCEEDED(info->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr)) && name) {
+            map[index].bstrName.reset(name);
             map[index].nLength = static_cast<int>(::SysStringLen(name));
             map[index].id = desc->memid;
         }
     }
-    m_pMap = map;
+    m_pMap = std::move(map);
     m_nCount = count;
     return S_OK;
-}
-
-void CComTypeInfoHolder::FreeNameCache()
-{
-    for (int index = 0; index < m_nCount; ++index)
-        ::SysFreeString(m_pMap[index].bstrName);
-    delete[] m_pMap;
-    m_pMap = nullptr;
-    m_nCount = 0;
 }
 
 void __stdcall CComTypeInfoHolder::Cleanup(DWORD_PTR holder)
 {
     auto* self = reinterpret_cast<CComTypeInfoHolder*>(holder);
-    if (self->m_pInfo) {
-        self->m_pInfo->Release();
-        self->m_pInfo = nullptr;
-    }
-    self->FreeNameCache();
+    self->m_pInfo.reset();
+    self->m_pMap.reset();
+    self->m_nCount = 0;
 }
 
 HRESULT CComTypeInfoHolder::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo)
@@ -143,8 +133,8 @@ HRESULT CComTypeInfoHolder::GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTI
         hr = EnsureTI(lcid);
     if (!m_pInfo)
         return FAILED(hr) ? hr : E_UNEXPECTED;
-    m_pInfo->AddRef();
-    *ppTInfo = m_pInfo;
+    m_pInfo.get()->AddRef();
+    *ppTInfo = m_pInfo.get();
     return S_OK;
 }
 
@@ -159,13 +149,14 @@ HRESULT CComTypeInfoHolder::GetIDsOfNames(REFIID /*riid*/, LPOLESTR* rgszNames, 
         for (int index = m_nCount - 1; index >= 0; --index) {
             const NameCacheEntry& entry = m_pMap[index];
             if (entry.nLength == length && entry.bstrName &&
-                ::memcmp(entry.bstrName, rgszNames[0], static_cast<size_t>(length) * sizeof(OLECHAR)) == 0) {
+                ::memcmp(entry.bstrName.get(), rgszNames[0], static_cast<size_t>(length) * sizeof(OLECHAR)) ==
+                    0) {
                 rgDispId[0] = entry.id;
                 return S_OK;
             }
         }
     }
-    return m_pInfo->GetIDsOfNames(rgszNames, cNames, rgDispId);
+    return m_pInfo.get()->GetIDsOfNames(rgszNames, cNames, rgDispId);
 }
 
 HRESULT CComTypeInfoHolder::Invoke(IDispatch* instance, DISPID dispIdMember, REFIID /*riid*/, LCID lcid,
@@ -175,5 +166,6 @@ HRESULT CComTypeInfoHolder::Invoke(IDispatch* instance, DISPID dispIdMember, REF
     HRESULT hr = EnsureTI(lcid);
     if (!m_pInfo)
         return FAILED(hr) ? hr : E_UNEXPECTED;
-    return m_pInfo->Invoke(instance, dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo, puArgErr);
+    return m_pInfo.get()->Invoke(instance, dispIdMember, wFlags, pDispParams, pVarResult, pExcepInfo,
+                                 puArgErr);
 }

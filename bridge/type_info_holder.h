@@ -3,18 +3,22 @@
 // Serves IDispatch for a dual interface from its registered type library. One
 // holder exists per interface for the whole process; it is a constant-initialised
 // aggregate so that it is ready before any constructor runs, and what it loads is
-// given back by the module's termination hook (not by a static destructor, which
-// would run after the runtime is gone and in no fixed order with the module).
+// given back by the module's termination hook (not left to a static destructor,
+// which would run after the runtime is gone; by then the owners are empty).
 
 #include <windows.h>
 #include <oleauto.h>
 
+#include <memory>
+
+#include "server/handles.h"
+
 // One resolved method name: the name, its length in UTF-16 code units, its DISPID.
 struct NameCacheEntry
 {
-    BSTR bstrName;
-    int nLength;
-    DISPID id;
+    UniqueBstr bstrName;
+    int nLength = 0;
+    DISPID id = DISPID_UNKNOWN;
 };
 
 class CComTypeInfoHolder
@@ -24,10 +28,9 @@ public:
     const GUID* m_plibid;
     WORD m_wMajor;
     WORD m_wMinor;
-    ITypeInfo* m_pInfo;     // owned; released by the termination hook
-    long m_dwRef;           // kept for layout; this server never counts holders
-    NameCacheEntry* m_pMap; // owned array of m_nCount entries
-    int m_nCount;
+    UniqueTypeInfo m_pInfo;
+    std::unique_ptr<NameCacheEntry[]> m_pMap; // m_nCount entries
+    int m_nCount = 0;
 
     HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);
     HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId);
@@ -40,6 +43,5 @@ public:
 private:
     HRESULT LoadTypeInfo(LCID lcid);
     HRESULT LoadNameCache();
-    void FreeNameCache();
     static void __stdcall Cleanup(DWORD_PTR holder);
 };

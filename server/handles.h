@@ -84,6 +84,10 @@ inline void DestroyWindowHandle(HWND h)
 {
     ::DestroyWindow(h);
 }
+inline void ReleaseTypeInfo(ITypeInfo* info)
+{
+    info->Release();
+}
 } // namespace handle_detail
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, &handle_detail::CloseKernelHandle>;
@@ -97,6 +101,9 @@ using UniqueBstr = UniqueHandle<BSTR, &handle_detail::FreeBstr>;
 using UniqueModule = UniqueHandle<HMODULE, &handle_detail::ReleaseModule>;
 // Destroyed by the thread that made it, as the platform requires.
 using UniqueWindow = UniqueHandle<HWND, &handle_detail::DestroyWindowHandle>;
+// A counted reference that, unlike ComPtr, is ready before any constructor runs:
+// for a holder that must be usable from the first call.
+using UniqueTypeInfo = UniqueHandle<ITypeInfo*, &handle_detail::ReleaseTypeInfo>;
 
 // File functions report failure as INVALID_HANDLE_VALUE; the owner holds null then.
 inline UniqueKernelHandle AdoptFileHandle(HANDLE h)
