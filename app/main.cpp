@@ -1,6 +1,6 @@
 // Process entry of the server: everything happens in the module's ServerMain.
 
-#include "server/module.h"
+#include "app/server_module.h"
 
 int WINAPI WinMain(HINSTANCE /*instance*/, HINSTANCE /*previous*/, LPSTR /*commandLine*/, int showCommand)
 {

@@ -9,6 +9,7 @@
 
 #include "bridge/byte_array.h"
 #include "bridge/dispinterface.h"
+#include "embedded/clipboard_formats.h"
 #include "embedded/embedded_object.h"
 #include "embedded/stream_reading.h"
 
@@ -34,10 +35,9 @@ private:
 };
 
 // A storage medium that carries a storage, released when done.
-bool GetClipboardStorage(IDataObject* clipboard, const char* formatName, StgMediumGuard* medium)
+bool GetClipboardStorage(IDataObject* clipboard, CLIPFORMAT clipFormat, StgMediumGuard* medium)
 {
-    FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(formatName)), nullptr,
-                        DVASPECT_CONTENT, -1, TYMED_ISTORAGE};
+    FORMATETC format = {clipFormat, nullptr, DVASPECT_CONTENT, -1, TYMED_ISTORAGE};
     if (clipboard->QueryGetData(&format) != S_OK)
         return false;
     if (FAILED(clipboard->GetData(&format, medium->put())))
@@ -91,8 +91,7 @@ STDMETHODIMP CDispinterface::TripForward(VARIANT a, VARIANT b, VARIANT* c)
     hr = ::WriteClassStg(storage.Get(), CLSID_QuillmorphEmbeddedObject);
     if (FAILED(hr))
         return hr;
-    wchar_t userType[] = L"Quillmorph Embedded Object";
-    hr = ::WriteFmtUserTypeStg(storage.Get(), CF_ENHMETAFILE, userType);
+    hr = ::WriteFmtUserTypeStg(storage.Get(), CF_ENHMETAFILE, const_cast<LPOLESTR>(kEmbeddedUserType));
     if (FAILED(hr))
         return hr;
     hr = storage->Commit(STGC_DEFAULT);
@@ -137,8 +136,8 @@ STDMETHODIMP CDispinterface::TripBack(VARIANT* d)
     if (FAILED(::OleGetClipboard(&clipboard)) || !clipboard)
         return S_OK;
     StgMediumGuard medium;
-    if (!GetClipboardStorage(clipboard.Get(), "Embedded Object", &medium) &&
-        !GetClipboardStorage(clipboard.Get(), "Embed Source", &medium))
+    if (!GetClipboardStorage(clipboard.Get(), RegisterEmbeddedObjectFormat(), &medium) &&
+        !GetClipboardStorage(clipboard.Get(), RegisterEmbedSourceFormat(), &medium))
         return S_OK;
     IStorage* storage = medium->pstg;
 
@@ -148,8 +147,9 @@ STDMETHODIMP CDispinterface::TripBack(VARIANT* d)
         return S_OK;
 
     ComPtr<IStream> stream;
-    if (FAILED(storage->OpenStream(L"ZRN", nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &stream)) &&
-        FAILED(storage->OpenStream(L"ZRN", nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
+    if (FAILED(storage->OpenStream(kNativeDataStream, nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                   &stream)) &&
+        FAILED(storage->OpenStream(kNativeDataStream, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)))
         return S_OK;
     // A stream that ends early gives what it holds, not a padded array; one
     // that claims 4 GiB or more is no drawing.

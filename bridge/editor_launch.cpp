@@ -6,6 +6,7 @@
 #include "bridge/native_data_format.h"
 #include "bridge/open_edits.h"
 #include "server/handles.h"
+#include "server/last_error.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -14,12 +15,6 @@ namespace {
 const wchar_t kServerInResources[] = L"resources\\QuillmorphOLE.exe";
 const wchar_t kBetaEditor[] = L"Quillmorph-beta.exe";
 const wchar_t kReleaseEditor[] = L"Quillmorph.exe";
-
-HRESULT LastErrorResult()
-{
-    const DWORD error = ::GetLastError();
-    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
 
 // The interface pointer a variant carries, or null when it carries none.
 IUnknown* InterfaceFromVariant(const VARIANT& value)

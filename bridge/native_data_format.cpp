@@ -1,11 +1,11 @@
 #include "bridge/native_data_format.h"
 
-const char kNativeDataFlavour[] = "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream";
+#include "embedded/clipboard_formats.h"
 
 FORMATETC NativeDataFormatEtc()
 {
     FORMATETC format = {};
-    format.cfFormat = static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(kNativeDataFlavour));
+    format.cfFormat = RegisterNativeDataFormat();
     format.ptd = nullptr;
     format.dwAspect = DVASPECT_CONTENT;
     format.lindex = -1;

@@ -7,7 +7,5 @@
 #include <windows.h>
 #include <ole2.h>
 
-extern const char kNativeDataFlavour[];
-
 // The request for the native document in a global memory block, content aspect.
 FORMATETC NativeDataFormatEtc();

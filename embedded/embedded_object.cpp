@@ -1,17 +1,5 @@
 #include "embedded/embedded_object.h"
 
-const InterfaceMapEntry* CEmbeddedObject::GetInterfaceTable()
-{
-    static const InterfaceMapEntry table[] = {
-        {&IID_IOleObject, InterfaceOffset<CEmbeddedObject, IOleObject>(), QUILLMORPH_SIMPLE_ENTRY},
-        {&IID_IDataObject, InterfaceOffset<CEmbeddedObject, IDataObject>(), QUILLMORPH_SIMPLE_ENTRY},
-        {&IID_IPersistStorage, InterfaceOffset<CEmbeddedObject, IPersistStorage>(), QUILLMORPH_SIMPLE_ENTRY},
-        {&IID_IPersist, InterfaceOffset<CEmbeddedObject, IPersistStorage>(), QUILLMORPH_SIMPLE_ENTRY},
-        {nullptr, 0, nullptr},
-    };
-    return table;
-}
-
 CEmbeddedObject::CEmbeddedObject() : m_clsidStorage(CLSID_QuillmorphEmbeddedObject) {}
 
 // The members go in reverse order of declaration: the storage, the data advise

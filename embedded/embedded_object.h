@@ -20,16 +20,13 @@ enum StorageState : LONG
 
 class CEmbeddedObject : public CComObjectRootEx<CComSingleThreadModel>,
                         public CComCoClass<CEmbeddedObject, &CLSID_QuillmorphEmbeddedObject>,
-                        public IOleObject,
-                        public IDataObject,
-                        public IPersistStorage
+                        public Implements<CEmbeddedObject, IOleObject, IDataObject, IPersistStorage,
+                                          Through<IPersist, IPersistStorage>>
 {
 public:
     CEmbeddedObject();
     CEmbeddedObject(const CEmbeddedObject&) = delete;
     CEmbeddedObject& operator=(const CEmbeddedObject&) = delete;
-
-    static const InterfaceMapEntry* GetInterfaceTable();
 
     // IOleObject
     STDMETHOD(SetClientSite)(IOleClientSite* pClientSite) override;

@@ -18,9 +18,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace {
 
-constexpr const wchar_t kPictureStream[] = L"EMF";
-constexpr const wchar_t kNativeDataStream[] = L"ZRN";
-
 constexpr DWORD kOpenMode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
 // Each save replaces both streams whole.
 constexpr DWORD kReplaceMode = STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE;

@@ -6,12 +6,6 @@
 #include "registration/script_tokenizer.h"
 #include "server/handles.h"
 
-HRESULT LastErrorResult()
-{
-    DWORD error = ::GetLastError();
-    return error == ERROR_SUCCESS ? E_FAIL : HRESULT_FROM_WIN32(error);
-}
-
 HRESULT CReplacementMap::Add(LPCOLESTR name, LPCOLESTR value)
 {
     try {

@@ -10,7 +10,8 @@
 #include <string_view>
 #include <vector>
 
-#include "registration/registrar_base.h"
+#include "server/last_error.h"
+#include "server/registrar_base.h"
 #include "registration/registry_script.h"
 
 // Name/value pairs for %NAME% references. Adding never replaces: lookup finds
@@ -63,7 +64,3 @@ public:
 private:
     CReplacementMap m_replacements;
 };
-
-// The platform's last error as a status; never a success, even when the
-// platform left no error code behind.
-HRESULT LastErrorResult();

@@ -11,24 +11,18 @@
 #include "registration/reg_key.h"
 #include "registration/registrar.h"
 #include "server/handles.h"
-#include "server/module.h"
-#include "server/object_table.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
 
-bool s_bPerUserRegistration = false;
-
 using RegisterTypeLibFunc = HRESULT(WINAPI*)(ITypeLib*, OLECHAR*, OLECHAR*);
 using UnregisterTypeLibFunc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIND);
 
 // The per-user form of a type-library function, where the automation library
-// offers it.
-FARPROC PerUserTypeLibFunction(const char* name)
+// offers it and registration is per user.
+FARPROC PerUserTypeLibFunction(const char* name, bool bRedirectionEnabled)
 {
-    bool bRedirectionEnabled = false;
-    QueryPerUserRegistration(&bRedirectionEnabled);
     if (!bRedirectionEnabled)
         return nullptr;
     HMODULE oleaut = ::GetModuleHandleW(L"OLEAUT32.DLL");
@@ -196,23 +190,6 @@ RegistryViews RegistrationViews()
     }
 }
 
-HRESULT EnablePerUserRegistration(bool enable)
-{
-    s_bPerUserRegistration = enable;
-    return S_OK;
-}
-
-HRESULT QueryPerUserRegistration(bool* enabled)
-{
-    *enabled = s_bPerUserRegistration;
-    return S_OK;
-}
-
-HRESULT UpdateClassRegistry(WORD resourceId, bool registerEntries)
-{
-    return ApplyRegistryResource(resourceId, registerEntries);
-}
-
 HRESULT ApplyClassCategories(REFCLSID, const CategoryTableEntry* categories, bool)
 {
     if (!categories)
@@ -221,10 +198,10 @@ HRESULT ApplyClassCategories(REFCLSID, const CategoryTableEntry* categories, boo
     return E_NOTIMPL;
 }
 
-HRESULT RegisterComServer(bool registerTypeLib, const CLSID* filter)
+HRESULT RegisterComServer(const RegistrationContext& context, ObjectTableEntry* const* first,
+                          ObjectTableEntry* const* last, bool registerTypeLib, const CLSID* filter)
 {
-    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast;
-         ++slot) {
+    for (ObjectTableEntry* const* slot = first; slot < last; ++slot) {
         ObjectTableEntry* entry = *slot;
         if (!entry || (filter && !::IsEqualCLSID(*filter, *entry->classId)))
             continue;
@@ -237,13 +214,13 @@ HRESULT RegisterComServer(bool registerTypeLib, const CLSID* filter)
     }
     if (!registerTypeLib)
         return S_OK;
-    return RegisterServerTypeLibrary(s_baseModule.m_hInst);
+    return RegisterServerTypeLibrary(context.instance, context.perUser);
 }
 
-HRESULT UnregisterComServer(bool unregisterTypeLib, const CLSID* filter)
+HRESULT UnregisterComServer(const RegistrationContext& context, ObjectTableEntry* const* first,
+                            ObjectTableEntry* const* last, bool unregisterTypeLib, const CLSID* filter)
 {
-    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst; slot < s_comModule.m_ppAutoObjMapLast;
-         ++slot) {
+    for (ObjectTableEntry* const* slot = first; slot < last; ++slot) {
         ObjectTableEntry* entry = *slot;
         if (!entry || (filter && !::IsEqualCLSID(*filter, *entry->classId)))
             continue;
@@ -256,18 +233,18 @@ HRESULT UnregisterComServer(bool unregisterTypeLib, const CLSID* filter)
     }
     if (!unregisterTypeLib)
         return S_OK;
-    return UnregisterServerTypeLibrary(s_baseModule.m_hInst);
+    return UnregisterServerTypeLibrary(context.instance, context.perUser);
 }
 
-HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)
+HRESULT ApplyRegistryResource(const RegistrationContext& context, WORD resourceId, bool registerEntries)
 {
     CRegObject registrar;
-    HRESULT hr = s_pModule->AddModuleReplacements(&registrar);
+    HRESULT hr = context.module->AddModuleReplacements(&registrar);
     if (FAILED(hr))
         return hr;
 
     wchar_t path[MAX_PATH];
-    hr = ModuleFileName(s_baseModule.m_hInst, path);
+    hr = ModuleFileName(context.instance, path);
     if (FAILED(hr))
         return hr;
 
@@ -279,7 +256,7 @@ HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)
     // An executable is started by its path, which must be quoted where it holds
     // blanks; a library's path is given bare.
     const std::wstring pszModuleQuote = L"\"" + pszModuleUnquoted + L"\"";
-    const bool isExecutable = s_baseModule.m_hInst == ::GetModuleHandleW(nullptr);
+    const bool isExecutable = context.instance == ::GetModuleHandleW(nullptr);
     hr = registrar.DefineReplacement(L"Module",
                                      isExecutable ? pszModuleQuote.c_str() : pszModuleUnquoted.c_str());
     if (FAILED(hr))
@@ -288,10 +265,8 @@ HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)
     if (FAILED(hr))
         return hr;
 
-    bool perUser = false;
-    QueryPerUserRegistration(&perUser);
     for (REGSAM view : RegistrationViews()) {
-        const ScriptTarget target{perUser, view};
+        const ScriptTarget target{context.perUser, view};
         hr = registerEntries ? registrar.RegisterScriptResource(path, resourceId, L"REGISTRY", target)
                              : registrar.UnregisterScriptResource(path, resourceId, L"REGISTRY", target);
         if (FAILED(hr))
@@ -335,7 +310,7 @@ HRESULT LoadServerTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library)
     return hr;
 }
 
-HRESULT RegisterServerTypeLibrary(HINSTANCE module)
+HRESULT RegisterServerTypeLibrary(HINSTANCE module, bool perUser)
 {
     BSTR rawPath = nullptr;
     ComPtr<ITypeLib> library;
@@ -363,7 +338,7 @@ HRESULT RegisterServerTypeLibrary(HINSTANCE module)
     }
 
     auto registerForUser = reinterpret_cast<RegisterTypeLibFunc>(
-        reinterpret_cast<void*>(PerUserTypeLibFunction("RegisterTypeLibForUser")));
+        reinterpret_cast<void*>(PerUserTypeLibFunction("RegisterTypeLibForUser", perUser)));
     hr = registerForUser ? registerForUser(library.Get(), bstrPath.get(), helpDirectory)
                          : ::RegisterTypeLib(library.Get(), bstrPath.get(), helpDirectory);
     if (FAILED(hr))
@@ -371,7 +346,7 @@ HRESULT RegisterServerTypeLibrary(HINSTANCE module)
     return MirrorInterfaceEntries(library.Get(), registerForUser != nullptr);
 }
 
-HRESULT UnregisterServerTypeLibrary(HINSTANCE module)
+HRESULT UnregisterServerTypeLibrary(HINSTANCE module, bool perUser)
 {
     BSTR rawPath = nullptr;
     ComPtr<ITypeLib> library;
@@ -386,7 +361,7 @@ HRESULT UnregisterServerTypeLibrary(HINSTANCE module)
         return hr;
 
     auto unregisterForUser = reinterpret_cast<UnregisterTypeLibFunc>(
-        reinterpret_cast<void*>(PerUserTypeLibFunction("UnRegisterTypeLibForUser")));
+        reinterpret_cast<void*>(PerUserTypeLibFunction("UnRegisterTypeLibForUser", perUser)));
     hr = unregisterForUser ? unregisterForUser(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum, ptla->lcid,
                                                ptla->syskind)
                            : ::UnRegisterTypeLib(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum,

@@ -7,11 +7,20 @@
 #include <oaidl.h>
 
 #include "resources/resource.h"
+#include "server/module.h"
+#include "server/object_table.h"
 
-// The per-user switch: once on, scripts write under HKCU\Software\Classes and
-// the per-user type-library functions are used.
-HRESULT EnablePerUserRegistration(bool enable);
-HRESULT QueryPerUserRegistration(bool* enabled);
+// What registration is told of the server it writes: the module that adds its
+// replacements to every script, the file that holds the scripts and the type
+// library, and whether the entries go to the user's classes
+// (HKCU\Software\Classes, and the per-user type-library functions) instead of
+// the machine's.
+struct RegistrationContext
+{
+    CAtlModule* module;
+    HINSTANCE instance;
+    bool perUser;
+};
 
 // The registry views that registration writes. A 64-bit system keeps a 32-bit
 // and a 64-bit view of the class and interface keys: both are written, so that
@@ -26,18 +35,17 @@ struct RegistryViews
 };
 RegistryViews RegistrationViews();
 
-// Applies one class's registry script resource in every view.
-HRESULT UpdateClassRegistry(WORD resourceId, bool registerEntries);
+// The rows first..last of an object table (or only the one whose class is
+// filter), then the type library when asked.
+HRESULT RegisterComServer(const RegistrationContext& context, ObjectTableEntry* const* first,
+                          ObjectTableEntry* const* last, bool registerTypeLib, const CLSID* filter);
+HRESULT UnregisterComServer(const RegistrationContext& context, ObjectTableEntry* const* first,
+                            ObjectTableEntry* const* last, bool unregisterTypeLib, const CLSID* filter);
 
-// All rows of the object table (or only the one whose class is filter), then the
-// type library when asked.
-HRESULT RegisterComServer(bool registerTypeLib, const CLSID* filter);
-HRESULT UnregisterComServer(bool unregisterTypeLib, const CLSID* filter);
-
-// Applies the executable's script resource resourceId with the module's
-// replacements and "Module" / "Module_Raw" (the executable's path), once per
+// Applies the script resource resourceId of the context's file with the
+// module's replacements and "Module" / "Module_Raw" (the file's path), once per
 // view; the first failure ends it.
-HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries);
+HRESULT ApplyRegistryResource(const RegistrationContext& context, WORD resourceId, bool registerEntries);
 
 struct CategoryTableEntry;
 // No class of this server declares component categories.
@@ -46,8 +54,8 @@ HRESULT ApplyClassCategories(REFCLSID classId, const CategoryTableEntry* categor
 // The type library of module (its TYPELIB resource, or the ".tlb" file beside
 // it) and the path it was loaded from.
 HRESULT LoadServerTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library);
-HRESULT RegisterServerTypeLibrary(HINSTANCE module);
-HRESULT UnregisterServerTypeLibrary(HINSTANCE module);
+HRESULT RegisterServerTypeLibrary(HINSTANCE module, bool perUser);
+HRESULT UnregisterServerTypeLibrary(HINSTANCE module, bool perUser);
 
 // The interface entries of library's interfaces (Interface\{IID}, naming the
 // library) in every view: where the platform's registration left a view

@@ -1,14 +1,5 @@
 #include "server/class_factory.h"
 
-const InterfaceMapEntry* CComClassFactory::GetInterfaceTable()
-{
-    static const InterfaceMapEntry table[] = {
-        {&IID_IClassFactory, InterfaceOffset<CComClassFactory, IClassFactory>(), QUILLMORPH_SIMPLE_ENTRY},
-        {nullptr, 0, nullptr},
-    };
-    return table;
-}
-
 STDMETHODIMP CComClassFactory::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)
 {
     if (!ppv)
@@ -39,18 +30,10 @@ HRESULT WINAPI CreateClassFactory(void* context, REFIID riid, void** ppv)
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    auto* factory = new (std::nothrow) CComObjectNoLock<CComClassFactory>();
-    if (!factory)
-        return E_OUTOFMEMORY;
-    factory->m_pfnCreateInstance = reinterpret_cast<InstanceCreatorFunc>(context);
-    HRESULT hr = factory->m_critsec.Init();
-    if (SUCCEEDED(hr))
-        hr = factory->InitialConstruct();
-    if (SUCCEEDED(hr))
-        hr = factory->FinalConstruct();
-    if (hr == S_OK)
-        hr = factory->QueryInterface(riid, ppv);
+    std::unique_ptr<CComObjectNoLock<CComClassFactory>> factory;
+    HRESULT hr = ConstructObject(&factory);
     if (hr != S_OK)
-        delete factory;
-    return hr;
+        return hr;
+    factory->m_pfnCreateInstance = reinterpret_cast<InstanceCreatorFunc>(context);
+    return HandOutObject(std::move(factory), riid, ppv);
 }

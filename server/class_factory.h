@@ -5,13 +5,14 @@
 #include "server/com_object.h"
 #include "server/object_table.h"
 
-class CComClassFactory : public IClassFactory, public CComObjectRootEx<CComMultiThreadModel>
+class CComClassFactory : public Implements<CComClassFactory, IClassFactory>,
+                         public CComObjectRootEx<CComMultiThreadModel>
 {
 public:
     CComClassFactory() = default;
     virtual ~CComClassFactory() { m_critsec.Term(); }
 
-    static const InterfaceMapEntry* GetInterfaceTable();
+    HRESULT FinalConstruct() { return m_critsec.Init(); }
 
     STDMETHOD(CreateInstance)(IUnknown* outer, REFIID riid, void** ppv) override;
     STDMETHOD(LockServer)(BOOL lock) override;

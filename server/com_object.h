@@ -7,6 +7,7 @@
 #include <windows.h>
 #include <ole2.h>
 
+#include <memory>
 #include <new>
 
 #include "server/module.h"
@@ -48,6 +49,58 @@ template <class T, class I> DWORD_PTR InterfaceOffset()
     return reinterpret_cast<DWORD_PTR>(static_cast<I*>(reinterpret_cast<T*>(base))) - base;
 }
 
+// An interface answered with the pointer of another one the class implements,
+// as IPersist is answered through IPersistStorage.
+template <class I, class Via> struct Through
+{
+};
+
+namespace com_object_detail {
+
+// What a class derives from for each entry of its list: the interface itself,
+// or nothing for an interface reached through another.
+template <class Entry> struct BaseOf
+{
+    using type = Entry;
+};
+template <class I, class Via> struct BaseOf<Through<I, Via>>
+{
+    struct type
+    {
+    };
+};
+
+template <class T, class Entry> struct TableRow
+{
+    static InterfaceMapEntry Make()
+    {
+        return {&__uuidof(Entry), InterfaceOffset<T, Entry>(), QUILLMORPH_SIMPLE_ENTRY};
+    }
+};
+template <class T, class I, class Via> struct TableRow<T, Through<I, Via>>
+{
+    static InterfaceMapEntry Make()
+    {
+        return {&__uuidof(I), InterfaceOffset<T, Via>(), QUILLMORPH_SIMPLE_ENTRY};
+    }
+};
+
+} // namespace com_object_detail
+
+// A class declares its interfaces once, here: it derives from each of them, and
+// its interface table is made from the same list, in its order. IUnknown is
+// answered through the first entry.
+template <class T, class... Entries> class Implements : public com_object_detail::BaseOf<Entries>::type...
+{
+public:
+    static const InterfaceMapEntry* GetInterfaceTable()
+    {
+        static const InterfaceMapEntry table[] = {com_object_detail::TableRow<T, Entries>::Make()...,
+                                                  {nullptr, 0, nullptr}};
+        return table;
+    }
+};
+
 // Root of every object: the count and the default construction hooks.
 class CComObjectRootBase
 {
@@ -84,6 +137,17 @@ public:
 // Lifetime marker written into a dying object's count, so that a stray call on a
 // destroyed object is recognisable in a debugger.
 constexpr LONG kDestroyedRefCount = -(LONG_MAX / 2);
+
+// The construction steps of a new wrapper, in their order; the first failure ends them.
+template <class Wrapper> HRESULT RunObjectConstruction(Wrapper* object)
+{
+    HRESULT hr = object->InitialConstruct();
+    if (SUCCEEDED(hr))
+        hr = object->PostConstruct();
+    if (SUCCEEDED(hr))
+        hr = object->FinalConstruct();
+    return hr;
+}
 
 // Holds a module lock for the life of a scope.
 class ScopedModuleLock
@@ -133,33 +197,9 @@ public:
 
     // Direct creation without an interface request: the wrapper comes back with a
     // count of 0 and the caller adds the first reference.
-    static HRESULT CreateInstance(CComObject<Base>** pp)
-    {
-        if (!pp)
-            return E_POINTER;
-        *pp = nullptr;
-        auto* p = new (std::nothrow) CComObject<Base>();
-        if (!p)
-            return E_OUTOFMEMORY;
-        HRESULT hr = p->RunConstructionSteps();
-        if (hr != S_OK) {
-            delete p;
-            return hr;
-        }
-        *pp = p;
-        return S_OK;
-    }
+    static HRESULT CreateInstance(CComObject<Base>** pp);
 
-    HRESULT RunConstructionSteps()
-    {
-        HRESULT hr = this->InitialConstruct();
-        if (SUCCEEDED(hr))
-            hr = this->PostConstruct();
-        if (SUCCEEDED(hr))
-            hr = this->FinalConstruct();
-        return hr;
-    }
-
+    HRESULT RunConstructionSteps() { return RunObjectConstruction(this); }
     HRESULT PostConstruct() { return S_OK; }
 };
 
@@ -193,7 +233,57 @@ public:
     {
         return Base::InternalQueryInterface(this, Base::GetInterfaceTable(), riid, ppv);
     }
+
+    HRESULT RunConstructionSteps() { return RunObjectConstruction(this); }
+    HRESULT PostConstruct() { return S_OK; }
 };
+
+// The one way an object of the server comes into being: a new wrapper, held by
+// its owner while the construction steps run, so that a failure anywhere frees
+// it. It comes back whole and uncounted.
+template <class Wrapper> HRESULT ConstructObject(std::unique_ptr<Wrapper>* object)
+{
+    object->reset(new (std::nothrow) Wrapper());
+    if (!*object)
+        return E_OUTOFMEMORY;
+    HRESULT hr = (*object)->RunConstructionSteps();
+    if (hr != S_OK)
+        object->reset();
+    return hr;
+}
+
+// Gives a whole object to a caller as interface riid; the caller's reference
+// owns it from then on. When the object does not have riid, the owner frees it.
+template <class Wrapper> HRESULT HandOutObject(std::unique_ptr<Wrapper> object, REFIID riid, void** ppv)
+{
+    HRESULT hr = object->QueryInterface(riid, ppv);
+    if (hr == S_OK)
+        static_cast<void>(object.release());
+    return hr;
+}
+
+// A new object, handed out as riid in one step.
+template <class Wrapper> HRESULT CreateObject(REFIID riid, void** ppv)
+{
+    std::unique_ptr<Wrapper> object;
+    HRESULT hr = ConstructObject(&object);
+    if (hr != S_OK)
+        return hr;
+    return HandOutObject(std::move(object), riid, ppv);
+}
+
+template <class Base> HRESULT CComObject<Base>::CreateInstance(CComObject<Base>** pp)
+{
+    if (!pp)
+        return E_POINTER;
+    *pp = nullptr;
+    std::unique_ptr<CComObject<Base>> object;
+    HRESULT hr = ConstructObject(&object);
+    if (hr != S_OK)
+        return hr;
+    *pp = object.release();
+    return S_OK;
+}
 
 // The instance creator of an object-table row: no aggregation, a new wrapper, the
 // construction steps, then the interface the caller asked for.
@@ -208,13 +298,5 @@ template <class T> HRESULT WINAPI CreateObjectInstance(IUnknown* outer, REFIID r
     if (!ppv)
         return E_POINTER;
     *ppv = nullptr;
-    auto* p = new (std::nothrow) CComObject<T>();
-    if (!p)
-        return E_OUTOFMEMORY;
-    HRESULT hr = p->RunConstructionSteps();
-    if (hr == S_OK)
-        hr = p->QueryInterface(riid, ppv);
-    if (hr != S_OK)
-        delete p;
-    return hr;
+    return CreateObject<CComObject<T>>(riid, ppv);
 }

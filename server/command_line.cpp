@@ -1,8 +1,5 @@
 #include "server/command_line.h"
 
-#include "registration/server_registration.h"
-#include "server/module.h"
-
 namespace {
 
 constexpr char szTokens[] = "-/";
@@ -69,38 +66,3 @@ ServerSwitch FindServerSwitch(LPCSTR commandLine)
     }
     return ServerSwitch::None;
 }
-
-template <class T> bool CAtlExeModuleT<T>::ParseCommandLine(LPCSTR commandLine, HRESULT* status)
-{
-    *status = S_OK;
-    T* self = static_cast<T*>(this);
-    switch (FindServerSwitch(commandLine)) {
-    case ServerSwitch::None:
-        return true;
-    case ServerSwitch::UnregServerPerUser:
-        *status = EnablePerUserRegistration(true);
-        if (FAILED(*status))
-            return false;
-        [[fallthrough]];
-    case ServerSwitch::UnregServer:
-        // Classes first, then the module step.
-        *status = self->UnregisterComServer(true);
-        if (SUCCEEDED(*status))
-            *status = self->ApplyModuleRegistry(false);
-        return false;
-    case ServerSwitch::RegServerPerUser:
-        *status = EnablePerUserRegistration(true);
-        if (FAILED(*status))
-            return false;
-        [[fallthrough]];
-    case ServerSwitch::RegServer:
-        // The module step first, then classes.
-        *status = self->ApplyModuleRegistry(true);
-        if (SUCCEEDED(*status))
-            *status = self->RegisterComServer(true);
-        return false;
-    }
-    return true;
-}
-
-template bool CAtlExeModuleT<CQuillmorphOLEModule>::ParseCommandLine(LPCSTR, HRESULT*);

@@ -6,17 +6,12 @@
 #include <wrl/client.h>
 
 #include "server/handles.h"
+#include "server/last_error.h"
 
 namespace {
 
 constexpr UINT kRunDeferredCall = WM_APP + 1;
 const wchar_t kWindowClass[] = L"QuillmorphDeferredCalls";
-
-HRESULT LastErrorResult()
-{
-    const DWORD error = ::GetLastError();
-    return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
-}
 
 struct DeferredCall
 {

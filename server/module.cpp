@@ -2,9 +2,6 @@
 
 #include <new>
 
-#include "registration/registrar_base.h"
-#include "registration/server_registration.h"
-#include "server/class_ids.h"
 #include "server/object_table.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -46,11 +43,11 @@ CAtlBaseModule::~CAtlBaseModule()
     m_sizeStamp = 0;
 }
 
-CAtlComModule::CAtlComModule()
+CAtlComModule::CAtlComModule(ObjectTableEntry** first, ObjectTableEntry** last)
 {
     m_hInstTypeLib = reinterpret_cast<HINSTANCE>(&__ImageBase);
-    m_ppAutoObjMapFirst = ObjectTableFirst();
-    m_ppAutoObjMapLast = ObjectTableLast();
+    m_ppAutoObjMapFirst = first;
+    m_ppAutoObjMapLast = last;
     if (FAILED(m_csObjMap.Init())) {
         s_bInitFailed = true;
         return;
@@ -68,11 +65,8 @@ void CAtlComModule::Term()
     if (m_sizeStamp == 0)
         return;
     for (ObjectTableEntry** slot = m_ppAutoObjMapFirst; slot < m_ppAutoObjMapLast; ++slot) {
-        ObjectTableEntry* entry = *slot;
-        if (entry && entry->registration->pCachedClassObject) {
-            entry->registration->pCachedClassObject->Release();
-            entry->registration->pCachedClassObject = nullptr;
-        }
+        if (*slot)
+            (*slot)->registration->pCachedClassObject.Reset();
     }
     m_csObjMap.Term();
     m_sizeStamp = 0;
@@ -125,12 +119,12 @@ HRESULT CAtlModule::GetGITPtr(IGlobalInterfaceTable** ppGIT)
 
 HRESULT CAtlModule::AddTerminationHook(TerminationHookFunc pFunc, DWORD_PTR dw)
 {
-    auto* node = new (std::nothrow) TerminationHookNode{pFunc, dw, nullptr};
-    if (!node)
-        return E_OUTOFMEMORY;
     CriticalSectionGuard guard(m_csModule);
-    node->pNext = m_pTerminationHooks;
-    m_pTerminationHooks = node;
+    try {
+        m_terminationHooks.push_back(TerminationHook{pFunc, dw});
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
     return S_OK;
 }
 
@@ -138,35 +132,14 @@ void CAtlModule::TerminateModule()
 {
     if (m_sizeStamp == 0)
         return;
-    // Newest hook first.
-    while (m_pTerminationHooks) {
-        TerminationHookNode* node = m_pTerminationHooks;
-        m_pTerminationHooks = node->pNext;
-        node->pFunc(node->dw);
-        delete node;
+    // Newest hook first; each leaves the list before it runs.
+    while (!m_terminationHooks.empty()) {
+        const TerminationHook hook = m_terminationHooks.back();
+        m_terminationHooks.pop_back();
+        hook.pFunc(hook.dw);
     }
     m_pGlobalInterfaceTable.Reset();
     m_csModule.Term();
     m_sizeStamp = 0;
     s_comModule.Term();
-}
-
-GUID CQuillmorphOLEModule::GetLibId()
-{
-    return LIBID_QUILLMORPHOLELib;
-}
-
-HRESULT CQuillmorphOLEModule::AddModuleReplacements(IRegistrarBase* registrar)
-{
-    return registrar->DefineReplacement(L"APPID", GetAppId());
-}
-
-HRESULT CQuillmorphOLEModule::RegisterComServer(bool registerTypeLib)
-{
-    return ::RegisterComServer(registerTypeLib, nullptr);
-}
-
-HRESULT CQuillmorphOLEModule::UnregisterComServer(bool unregisterTypeLib)
-{
-    return ::UnregisterComServer(unregisterTypeLib, nullptr);
 }

@@ -1,18 +1,21 @@
 #pragma once
 
 // The one module object of the process and the records that come into being
-// beside it. Every other subsystem reaches the module through s_pModule.
+// beside it. Every other subsystem reaches the module through s_pModule. The
+// records themselves are defined where the server is put together
+// (app/process_records.cpp), which fixes the order they are built in.
 
 #include <windows.h>
 #include <objidl.h>
 
 #include <atomic>
+#include <vector>
 
 #include <wrl/client.h>
 
 #include "server/handles.h"
+#include "server/registrar_base.h"
 
-struct IRegistrarBase;
 struct ObjectTableEntry;
 
 // Wraps a critical section whose initialisation can fail.
@@ -67,7 +70,8 @@ struct CAtlBaseModule
 // that holds the type library.
 struct CAtlComModule
 {
-    CAtlComModule();
+    // The table is the composition's: it names the classes the server offers.
+    CAtlComModule(ObjectTableEntry** first, ObjectTableEntry** last);
     ~CAtlComModule();
     UINT m_sizeStamp = 0;
     HINSTANCE m_hInstTypeLib = nullptr;
@@ -94,18 +98,18 @@ extern CAtlWinModule s_winModule;
 
 using TerminationHookFunc = void(__stdcall*)(DWORD_PTR argument);
 
-struct TerminationHookNode
+struct TerminationHook
 {
     TerminationHookFunc pFunc;
     DWORD_PTR dw;
-    TerminationHookNode* pNext;
 };
 
 struct _ATL_MODULE70
 {
     UINT m_sizeStamp = 0;
     LONG m_nLockCnt = 0;
-    TerminationHookNode* m_pTerminationHooks = nullptr;
+    // In the order added; termination runs them newest first.
+    std::vector<TerminationHook> m_terminationHooks;
     CComCriticalSection m_csModule;
 };
 
@@ -152,14 +156,15 @@ public:
     bool IsStopping() const override { return m_bStopping; }
 
     int WinMain(int showCommand) { return ServerMain(showCommand); }
+    // Runs T::ParseCommandLine, which decides between serving and the
+    // registration switches, then serves when it says so.
     int ServerMain(int showCommand);
-    bool ParseCommandLine(LPCSTR commandLine, HRESULT* status);
 
     HRESULT RunServer(int showCommand);
     HRESULT StartServing();
     void PumpMessages();
     HRESULT StopServing();
-    HANDLE StartShutdownMonitor();
+    UniqueKernelHandle StartShutdownMonitor();
     static DWORD WINAPI ShutdownMonitorThread(void* module);
 
     DWORD m_mainThreadId;
@@ -178,20 +183,3 @@ private:
     bool SignalShutdownEvent();
     std::atomic<bool> m_bStopping{false};
 };
-
-class CQuillmorphOLEModule : public CAtlExeModuleT<CQuillmorphOLEModule>
-{
-public:
-    static GUID GetLibId();
-    // The server declares no application id.
-    static const wchar_t* GetAppId() { return L""; }
-
-    HRESULT AddModuleReplacements(IRegistrarBase* registrar) override;
-
-    // The server has no module-level script.
-    HRESULT ApplyModuleRegistry(bool /*registerEntries*/) { return S_OK; }
-    HRESULT RegisterComServer(bool registerTypeLib);
-    HRESULT UnregisterComServer(bool unregisterTypeLib);
-};
-
-extern CQuillmorphOLEModule s_module;

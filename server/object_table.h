@@ -1,18 +1,21 @@
 #pragma once
 
 // The table of creatable classes and their registration with the component
-// runtime. Row order matters: the automation class comes first.
+// runtime. The rows themselves are the composition's (app/server_classes.cpp);
+// the component module record holds their bounds.
 
 #include <windows.h>
 #include <ole2.h>
+
+#include <wrl/client.h>
 
 using CreatorFunc = HRESULT(WINAPI*)(void* context, REFIID riid, void** ppv);
 using InstanceCreatorFunc = HRESULT(WINAPI*)(IUnknown* outer, REFIID riid, void** ppv);
 
 struct ObjectRegistration
 {
-    IUnknown* pCachedClassObject; // never filled by this server
-    DWORD dwCookie;               // 0 = not registered
+    Microsoft::WRL::ComPtr<IUnknown> pCachedClassObject; // never filled by this server
+    DWORD dwCookie;                                      // 0 = not registered
 };
 
 struct CategoryTableEntry;
@@ -29,15 +32,7 @@ struct ObjectTableEntry
     void (*classStartStop)(bool starting);
 };
 
-// The bounds of the table as the component module record holds them.
-ObjectTableEntry** ObjectTableFirst();
-ObjectTableEntry** ObjectTableLast();
-
 HRESULT RegisterClassObjects(DWORD context, DWORD flags);
-// Keeps one stub of every interface the classes serve for as long as they are
-// registered (see server/interface_pins.h); a failure only costs the pins.
-void PinServedInterfaces();
-void UnpinServedInterfaces();
 HRESULT RevokeClassObjects();
 HRESULT RegisterClassObject(ObjectTableEntry* entry, DWORD context, DWORD flags);
 HRESULT RevokeClassObject(ObjectTableEntry* entry);

@@ -1,5 +1,10 @@
+#pragma once
+
 // The serving run: class objects offered, the message loop through which the
 // runtime delivers every call, and the shutdown once the last lock is gone.
+// Included once, by the module that instantiates it: T gives the switches
+// (ParseCommandLine) and the interfaces kept exported while serving
+// (PinServedInterfaces, UnpinServedInterfaces).
 
 #include "server/module.h"
 #include "server/object_table.h"
@@ -77,7 +82,8 @@ template <class T> HRESULT CAtlExeModuleT<T>::StartServing()
         m_bDelayedShutdown = false;
         return S_FALSE;
     }
-    PinServedInterfaces();
+    T* self = static_cast<T*>(this);
+    self->PinServedInterfaces();
     if (m_bDelayedShutdown) {
         // The monitor thread runs on without its handle.
         UniqueKernelHandle thread(StartShutdownMonitor());
@@ -95,23 +101,23 @@ template <class T> HRESULT CAtlExeModuleT<T>::StartServing()
     }
     if (FAILED(hr)) {
         RevokeClassObjects();
-        UnpinServedInterfaces();
+        self->UnpinServedInterfaces();
     }
     return hr;
 }
 
-template <class T> HANDLE CAtlExeModuleT<T>::StartShutdownMonitor()
+template <class T> UniqueKernelHandle CAtlExeModuleT<T>::StartShutdownMonitor()
 {
     UniqueKernelHandle event(::CreateEventA(nullptr, FALSE, FALSE, nullptr));
     if (!event)
-        return nullptr;
+        return {};
     {
         SrwExclusiveGuard guard(m_shutdownEventLock);
         m_hShutdownEvent = std::move(event);
     }
 
     DWORD dwThreadID = 0;
-    HANDLE thread = ::CreateThread(nullptr, 0, &ShutdownMonitorThread, this, 0, &dwThreadID);
+    UniqueKernelHandle thread(::CreateThread(nullptr, 0, &ShutdownMonitorThread, this, 0, &dwThreadID));
     if (!thread) {
         SrwExclusiveGuard guard(m_shutdownEventLock);
         m_hShutdownEvent.reset();
@@ -150,7 +156,7 @@ template <class T> void CAtlExeModuleT<T>::PumpMessages()
 template <class T> HRESULT CAtlExeModuleT<T>::StopServing()
 {
     HRESULT hr = RevokeClassObjects();
-    UnpinServedInterfaces();
+    static_cast<T*>(this)->UnpinServedInterfaces();
     if (m_bDelayedShutdown)
         ::Sleep(m_shutdownPauseMs);
     return hr;
@@ -171,13 +177,10 @@ template <class T> int CAtlExeModuleT<T>::ServerMain(int showCommand)
     }
 
     hr = S_OK;
-    if (ParseCommandLine(::GetCommandLineA(), &hr))
+    if (static_cast<T*>(this)->ParseCommandLine(::GetCommandLineA(), &hr))
         hr = RunServer(showCommand);
 
     if (m_bComStarted)
         ::CoUninitialize();
     return hr;
 }
-
-class CQuillmorphOLEModule;
-template class CAtlExeModuleT<CQuillmorphOLEModule>;

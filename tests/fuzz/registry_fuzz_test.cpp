@@ -14,6 +14,7 @@
 #include <string>
 #include <vector>
 
+#include "app/server_module.h"
 #include "registration/registrar.h"
 #include "registration/registry_script.h"
 #include "registration/server_registration.h"

@@ -4,6 +4,7 @@
 
 #include <wrl/client.h>
 
+#include "app/server_module.h"
 #include "bridge/dispinterface.h"
 #include "embedded/embedded_object.h"
 #include "server/class_factory.h"

@@ -1,0 +1,108 @@
+#include "app/server_module.h"
+
+#include "app/server_classes.h"
+#include "bridge/dispinterface.h"
+#include "embedded/embedded_object.h"
+#include "server/command_line.h"
+#include "server/server_lifetime.h"
+
+template class CAtlExeModuleT<CQuillmorphOLEModule>;
+
+namespace {
+
+bool s_bPerUserRegistration = false;
+
+} // namespace
+
+GUID CQuillmorphOLEModule::GetLibId()
+{
+    return LIBID_QUILLMORPHOLELib;
+}
+
+HRESULT CQuillmorphOLEModule::AddModuleReplacements(IRegistrarBase* registrar)
+{
+    return registrar->DefineReplacement(L"APPID", GetAppId());
+}
+
+bool CQuillmorphOLEModule::ParseCommandLine(LPCSTR commandLine, HRESULT* status)
+{
+    *status = S_OK;
+    switch (FindServerSwitch(commandLine)) {
+    case ServerSwitch::None:
+        return true;
+    case ServerSwitch::UnregServerPerUser:
+        *status = EnablePerUserRegistration(true);
+        if (FAILED(*status))
+            return false;
+        [[fallthrough]];
+    case ServerSwitch::UnregServer:
+        // Classes first, then the module step.
+        *status = UnregisterComServer(true);
+        if (SUCCEEDED(*status))
+            *status = ApplyModuleRegistry(false);
+        return false;
+    case ServerSwitch::RegServerPerUser:
+        *status = EnablePerUserRegistration(true);
+        if (FAILED(*status))
+            return false;
+        [[fallthrough]];
+    case ServerSwitch::RegServer:
+        // The module step first, then classes.
+        *status = ApplyModuleRegistry(true);
+        if (SUCCEEDED(*status))
+            *status = RegisterComServer(true);
+        return false;
+    }
+    return true;
+}
+
+HRESULT CQuillmorphOLEModule::RegisterComServer(bool registerTypeLib)
+{
+    return ::RegisterComServer(ServerRegistrationContext(), s_comModule.m_ppAutoObjMapFirst,
+                               s_comModule.m_ppAutoObjMapLast, registerTypeLib, nullptr);
+}
+
+HRESULT CQuillmorphOLEModule::UnregisterComServer(bool unregisterTypeLib)
+{
+    return ::UnregisterComServer(ServerRegistrationContext(), s_comModule.m_ppAutoObjMapFirst,
+                                 s_comModule.m_ppAutoObjMapLast, unregisterTypeLib, nullptr);
+}
+
+void CQuillmorphOLEModule::PinServedInterfaces()
+{
+    // Objects that hold no process lock: the pins must not keep the server alive.
+    Microsoft::WRL::ComPtr<IUnknown> automation;
+    Microsoft::WRL::ComPtr<IUnknown> drawing;
+    CreateObject<CComObjectNoLock<CDispinterface>>(IID_IUnknown,
+                                                   reinterpret_cast<void**>(automation.GetAddressOf()));
+    CreateObject<CComObjectNoLock<CEmbeddedObject>>(IID_IUnknown,
+                                                    reinterpret_cast<void**>(drawing.GetAddressOf()));
+    if (automation)
+        m_servedInterfacePins.Pin(automation.Get(), IID_IQuillmorphOLE);
+    if (drawing) {
+        for (const IID* iid : {&IID_IOleObject, &IID_IDataObject, &IID_IPersistStorage})
+            m_servedInterfacePins.Pin(drawing.Get(), *iid);
+    }
+}
+
+HRESULT EnablePerUserRegistration(bool enable)
+{
+    s_bPerUserRegistration = enable;
+    return S_OK;
+}
+
+HRESULT QueryPerUserRegistration(bool* enabled)
+{
+    *enabled = s_bPerUserRegistration;
+    return S_OK;
+}
+
+RegistrationContext ServerRegistrationContext()
+{
+    return RegistrationContext{s_pModule, s_baseModule.m_hInst, s_bPerUserRegistration};
+}
+
+HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)
+{
+    return ApplyRegistryResource(ServerRegistrationContext(), resourceId, registerEntries);
+}
