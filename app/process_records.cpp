@@ -4,7 +4,6 @@
 // the window module record, the module object, then the bridge's table of open
 // edits.
 
-#include "app/server_classes.h"
 #include "app/server_module.h"
 #include "bridge/open_edits.h"
 

@@ -1,4 +1,4 @@
-#include "app/server_classes.h"
+// The classes the server offers: the rows of its object table.
 
 #include "app/server_module.h"
 #include "bridge/dispinterface.h"
@@ -20,19 +20,15 @@ const CategoryTableEntry* NoCategories()
 }
 void NoStartStop(bool) {}
 
-HRESULT UpdateDispinterfaceRegistry(bool registerEntries)
+// A row's registry step: the class's script resource.
+template <WORD resourceId> HRESULT UpdateClassRegistry(bool registerEntries)
 {
-    return ApplyRegistryResource(IDR_QUILLMORPHOLE, registerEntries);
-}
-
-HRESULT UpdateEmbeddedObjectRegistry(bool registerEntries)
-{
-    return ApplyRegistryResource(IDR_QUILLMORPHEMBEDDEDOBJECT, registerEntries);
+    return ApplyRegistryResource(resourceId, registerEntries);
 }
 
 ObjectTableEntry s_dispinterfaceEntry = {
     &CLSID_QuillmorphOLE,
-    &UpdateDispinterfaceRegistry,
+    &UpdateClassRegistry<IDR_QUILLMORPHOLE>,
     &CreateClassFactory,
     &CreateObjectInstance<CDispinterface>,
     &s_dispinterfaceRegistration,
@@ -43,7 +39,7 @@ ObjectTableEntry s_dispinterfaceEntry = {
 
 ObjectTableEntry s_embeddedObjectEntry = {
     &CLSID_QuillmorphEmbeddedObject,
-    &UpdateEmbeddedObjectRegistry,
+    &UpdateClassRegistry<IDR_QUILLMORPHEMBEDDEDOBJECT>,
     &CreateClassFactory,
     &CreateObjectInstance<CEmbeddedObject>,
     &s_embeddedObjectRegistration,

@@ -1,6 +1,5 @@
 #include "app/server_module.h"
 
-#include "app/server_classes.h"
 #include "bridge/dispinterface.h"
 #include "embedded/embedded_object.h"
 #include "server/command_line.h"
@@ -11,6 +10,14 @@ template class CAtlExeModuleT<CQuillmorphOLEModule>;
 namespace {
 
 bool s_bPerUserRegistration = false;
+
+// What registration is told of this server: its module, the executable, its
+// classes and the per-user switch as it stands.
+RegistrationContext ServerRegistrationContext()
+{
+    return RegistrationContext{s_pModule, s_baseModule.m_hInst, s_comModule.m_ppAutoObjMapFirst,
+                               s_comModule.m_ppAutoObjMapLast, s_bPerUserRegistration};
+}
 
 } // namespace
 
@@ -58,14 +65,12 @@ bool CQuillmorphOLEModule::ParseCommandLine(LPCSTR commandLine, HRESULT* status)
 
 HRESULT CQuillmorphOLEModule::RegisterComServer(bool registerTypeLib)
 {
-    return ::RegisterComServer(ServerRegistrationContext(), s_comModule.m_ppAutoObjMapFirst,
-                               s_comModule.m_ppAutoObjMapLast, registerTypeLib, nullptr);
+    return ::RegisterComServer(ServerRegistrationContext(), registerTypeLib, nullptr);
 }
 
 HRESULT CQuillmorphOLEModule::UnregisterComServer(bool unregisterTypeLib)
 {
-    return ::UnregisterComServer(ServerRegistrationContext(), s_comModule.m_ppAutoObjMapFirst,
-                                 s_comModule.m_ppAutoObjMapLast, unregisterTypeLib, nullptr);
+    return ::UnregisterComServer(ServerRegistrationContext(), unregisterTypeLib, nullptr);
 }
 
 void CQuillmorphOLEModule::PinServedInterfaces()
@@ -89,17 +94,6 @@ HRESULT EnablePerUserRegistration(bool enable)
 {
     s_bPerUserRegistration = enable;
     return S_OK;
-}
-
-HRESULT QueryPerUserRegistration(bool* enabled)
-{
-    *enabled = s_bPerUserRegistration;
-    return S_OK;
-}
-
-RegistrationContext ServerRegistrationContext()
-{
-    return RegistrationContext{s_pModule, s_baseModule.m_hInst, s_bPerUserRegistration};
 }
 
 HRESULT ApplyRegistryResource(WORD resourceId, bool registerEntries)

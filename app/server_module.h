@@ -37,14 +37,13 @@ private:
 
 extern CQuillmorphOLEModule s_module;
 
+// The rows of the server's object table, the automation class first.
+ObjectTableEntry** ObjectTableFirst();
+ObjectTableEntry** ObjectTableLast();
+
 // The per-user switch, off at start: once on, registration writes under
 // HKCU\Software\Classes and uses the per-user type-library functions.
 HRESULT EnablePerUserRegistration(bool enable);
-HRESULT QueryPerUserRegistration(bool* enabled);
-
-// What registration is told of this server: its module, the executable and
-// the per-user switch as it stands.
-RegistrationContext ServerRegistrationContext();
 
 // One of the executable's script resources, applied as the server registers
 // itself.

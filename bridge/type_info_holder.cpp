@@ -9,49 +9,6 @@
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
-
-// A type attribute block, given back to the type information that lent it.
-class TypeAttrGuard
-{
-public:
-    explicit TypeAttrGuard(ITypeInfo* info) : info_(info) {}
-    TypeAttrGuard(const TypeAttrGuard&) = delete;
-    TypeAttrGuard& operator=(const TypeAttrGuard&) = delete;
-    ~TypeAttrGuard()
-    {
-        if (attr_)
-            info_->ReleaseTypeAttr(attr_);
-    }
-    TYPEATTR** put() { return &attr_; }
-    TYPEATTR* operator->() const { return attr_; }
-
-private:
-    ITypeInfo* info_;
-    TYPEATTR* attr_ = nullptr;
-};
-
-class FuncDescGuard
-{
-public:
-    explicit FuncDescGuard(ITypeInfo* info) : info_(info) {}
-    FuncDescGuard(const FuncDescGuard&) = delete;
-    FuncDescGuard& operator=(const FuncDescGuard&) = delete;
-    ~FuncDescGuard()
-    {
-        if (desc_)
-            info_->ReleaseFuncDesc(desc_);
-    }
-    FUNCDESC** put() { return &desc_; }
-    FUNCDESC* operator->() const { return desc_; }
-
-private:
-    ITypeInfo* info_;
-    FUNCDESC* desc_ = nullptr;
-};
-
-} // namespace
-
 HRESULT CComTypeInfoHolder::EnsureTI(LCID lcid)
 {
     if (m_pInfo && m_pMap)

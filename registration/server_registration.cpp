@@ -115,25 +115,6 @@ LONG CopyKeyTree(HKEY source, REGSAM sourceView, HKEY parent, const wchar_t* nam
     }
 }
 
-class LibAttrGuard
-{
-public:
-    explicit LibAttrGuard(ITypeLib* library) : library_(library) {}
-    LibAttrGuard(const LibAttrGuard&) = delete;
-    LibAttrGuard& operator=(const LibAttrGuard&) = delete;
-    ~LibAttrGuard()
-    {
-        if (attr_)
-            library_->ReleaseTLibAttr(attr_);
-    }
-    TLIBATTR** put() { return &attr_; }
-    const TLIBATTR* operator->() const { return attr_; }
-
-private:
-    ITypeLib* library_;
-    TLIBATTR* attr_ = nullptr;
-};
-
 // The library's identifier as the interface entries name it.
 HRESULT LibraryIdText(ITypeLib* library, wchar_t (&text)[40])
 {
@@ -161,13 +142,11 @@ template <class Visit> HRESULT ForEachInterfaceKey(ITypeLib* library, Visit visi
         hr = library->GetTypeInfo(i, info.GetAddressOf());
         if (FAILED(hr))
             return hr;
-        TYPEATTR* attr = nullptr;
-        hr = info->GetTypeAttr(&attr);
+        TypeAttrGuard attr(info.Get());
+        hr = info->GetTypeAttr(attr.put());
         if (FAILED(hr))
             return hr;
-        const IID iid = attr->guid;
-        info->ReleaseTypeAttr(attr);
-        hr = visit(InterfaceKeyPath(iid), libraryId);
+        hr = visit(InterfaceKeyPath(attr->guid), libraryId);
         if (FAILED(hr))
             return hr;
     }
@@ -198,10 +177,9 @@ HRESULT ApplyClassCategories(REFCLSID, const CategoryTableEntry* categories, boo
     return E_NOTIMPL;
 }
 
-HRESULT RegisterComServer(const RegistrationContext& context, ObjectTableEntry* const* first,
-                          ObjectTableEntry* const* last, bool registerTypeLib, const CLSID* filter)
+HRESULT RegisterComServer(const RegistrationContext& context, bool registerTypeLib, const CLSID* filter)
 {
-    for (ObjectTableEntry* const* slot = first; slot < last; ++slot) {
+    for (ObjectTableEntry* const* slot = context.firstEntry; slot < context.lastEntry; ++slot) {
         ObjectTableEntry* entry = *slot;
         if (!entry || (filter && !::IsEqualCLSID(*filter, *entry->classId)))
             continue;
@@ -217,10 +195,9 @@ HRESULT RegisterComServer(const RegistrationContext& context, ObjectTableEntry* 
     return RegisterServerTypeLibrary(context.instance, context.perUser);
 }
 
-HRESULT UnregisterComServer(const RegistrationContext& context, ObjectTableEntry* const* first,
-                            ObjectTableEntry* const* last, bool unregisterTypeLib, const CLSID* filter)
+HRESULT UnregisterComServer(const RegistrationContext& context, bool unregisterTypeLib, const CLSID* filter)
 {
-    for (ObjectTableEntry* const* slot = first; slot < last; ++slot) {
+    for (ObjectTableEntry* const* slot = context.firstEntry; slot < context.lastEntry; ++slot) {
         ObjectTableEntry* entry = *slot;
         if (!entry || (filter && !::IsEqualCLSID(*filter, *entry->classId)))
             continue;

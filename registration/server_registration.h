@@ -12,13 +12,14 @@
 
 // What registration is told of the server it writes: the module that adds its
 // replacements to every script, the file that holds the scripts and the type
-// library, and whether the entries go to the user's classes
-// (HKCU\Software\Classes, and the per-user type-library functions) instead of
-// the machine's.
+// library, the classes, and whether the entries go to the user's classes
+// (HKCU\Software\Classes, and the per-user type-library functions).
 struct RegistrationContext
 {
     CAtlModule* module;
     HINSTANCE instance;
+    ObjectTableEntry* const* firstEntry;
+    ObjectTableEntry* const* lastEntry;
     bool perUser;
 };
 
@@ -35,12 +36,10 @@ struct RegistryViews
 };
 RegistryViews RegistrationViews();
 
-// The rows first..last of an object table (or only the one whose class is
-// filter), then the type library when asked.
-HRESULT RegisterComServer(const RegistrationContext& context, ObjectTableEntry* const* first,
-                          ObjectTableEntry* const* last, bool registerTypeLib, const CLSID* filter);
-HRESULT UnregisterComServer(const RegistrationContext& context, ObjectTableEntry* const* first,
-                            ObjectTableEntry* const* last, bool unregisterTypeLib, const CLSID* filter);
+// Every class of the context (or only the one whose class is filter), then the
+// type library when asked.
+HRESULT RegisterComServer(const RegistrationContext& context, bool registerTypeLib, const CLSID* filter);
+HRESULT UnregisterComServer(const RegistrationContext& context, bool unregisterTypeLib, const CLSID* filter);
 
 // Applies the script resource resourceId of the context's file with the
 // module's replacements and "Module" / "Module_Raw" (the file's path), once per

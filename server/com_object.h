@@ -53,49 +53,38 @@ template <class T, class I> DWORD_PTR InterfaceOffset()
 // as IPersist is answered through IPersistStorage.
 template <class I, class Via> struct Through
 {
-};
-
-namespace com_object_detail {
-
-// What a class derives from for each entry of its list: the interface itself,
-// or nothing for an interface reached through another.
-template <class Entry> struct BaseOf
-{
-    using type = Entry;
-};
-template <class I, class Via> struct BaseOf<Through<I, Via>>
-{
-    struct type
+    using Answered = I;
+    using Pointer = Via;
+    struct Base
     {
     };
 };
 
-template <class T, class Entry> struct TableRow
+namespace com_object_detail {
+// A plain entry: the class derives from the interface and answers with it.
+template <class I> struct Entry
 {
-    static InterfaceMapEntry Make()
-    {
-        return {&__uuidof(Entry), InterfaceOffset<T, Entry>(), QUILLMORPH_SIMPLE_ENTRY};
-    }
+    using Answered = I;
+    using Pointer = I;
+    using Base = I;
 };
-template <class T, class I, class Via> struct TableRow<T, Through<I, Via>>
+template <class I, class Via> struct Entry<Through<I, Via>> : Through<I, Via>
 {
-    static InterfaceMapEntry Make()
-    {
-        return {&__uuidof(I), InterfaceOffset<T, Via>(), QUILLMORPH_SIMPLE_ENTRY};
-    }
 };
-
 } // namespace com_object_detail
 
 // A class declares its interfaces once, here: it derives from each of them, and
 // its interface table is made from the same list, in its order. IUnknown is
 // answered through the first entry.
-template <class T, class... Entries> class Implements : public com_object_detail::BaseOf<Entries>::type...
+template <class T, class... Entries> class Implements : public com_object_detail::Entry<Entries>::Base...
 {
 public:
     static const InterfaceMapEntry* GetInterfaceTable()
     {
-        static const InterfaceMapEntry table[] = {com_object_detail::TableRow<T, Entries>::Make()...,
+        using namespace com_object_detail;
+        static const InterfaceMapEntry table[] = {{&__uuidof(typename Entry<Entries>::Answered),
+                                                   InterfaceOffset<T, typename Entry<Entries>::Pointer>(),
+                                                   QUILLMORPH_SIMPLE_ENTRY}...,
                                                   {nullptr, 0, nullptr}};
         return table;
     }
@@ -138,17 +127,6 @@ public:
 // destroyed object is recognisable in a debugger.
 constexpr LONG kDestroyedRefCount = -(LONG_MAX / 2);
 
-// The construction steps of a new wrapper, in their order; the first failure ends them.
-template <class Wrapper> HRESULT RunObjectConstruction(Wrapper* object)
-{
-    HRESULT hr = object->InitialConstruct();
-    if (SUCCEEDED(hr))
-        hr = object->PostConstruct();
-    if (SUCCEEDED(hr))
-        hr = object->FinalConstruct();
-    return hr;
-}
-
 // Holds a module lock for the life of a scope.
 class ScopedModuleLock
 {
@@ -159,21 +137,28 @@ public:
     ~ScopedModuleLock() { s_pModule->Unlock(); }
 };
 
-// The creatable wrapper: a plain count, and one module lock from construction to
-// destruction.
-template <class Base> class CComObject : public Base
+// The wrapper every object is made as: a plain count and the destruction
+// steps. A locking wrapper holds one module lock from construction to
+// destruction; class objects use the other kind, since they live as long as
+// the runtime's registration and must not keep the server alive by themselves.
+template <class Base, bool LocksModule> class CountedObject : public Base
 {
 public:
-    CComObject() { s_pModule->Lock(); }
-    CComObject(const CComObject&) = delete;
-    CComObject& operator=(const CComObject&) = delete;
+    CountedObject()
+    {
+        if (LocksModule)
+            s_pModule->Lock();
+    }
+    CountedObject(const CountedObject&) = delete;
+    CountedObject& operator=(const CountedObject&) = delete;
 
-    virtual ~CComObject()
+    virtual ~CountedObject()
     {
         this->m_dwRef = kDestroyedRefCount;
         this->FinalRelease();
         this->PreDestroy();
-        s_pModule->Unlock();
+        if (LocksModule)
+            s_pModule->Unlock();
     }
 
     STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(this->InternalAddRef()); }
@@ -181,10 +166,12 @@ public:
     STDMETHOD_(ULONG, Release)() override
     {
         LONG count = this->InternalRelease();
-        if (count == 0) {
+        if (count == 0 && LocksModule) {
             // The object's own lock goes while this one still holds the process,
             // so the live count reaches zero only after the memory is gone.
             ScopedModuleLock lock;
+            delete this;
+        } else if (count == 0) {
             delete this;
         }
         return static_cast<ULONG>(count);
@@ -197,46 +184,23 @@ public:
 
     // Direct creation without an interface request: the wrapper comes back with a
     // count of 0 and the caller adds the first reference.
-    static HRESULT CreateInstance(CComObject<Base>** pp);
+    static HRESULT CreateInstance(CountedObject** pp);
 
-    HRESULT RunConstructionSteps() { return RunObjectConstruction(this); }
+    // The construction steps in their order; the first failure ends them.
+    HRESULT RunConstructionSteps()
+    {
+        HRESULT hr = this->InitialConstruct();
+        if (SUCCEEDED(hr))
+            hr = this->PostConstruct();
+        if (SUCCEEDED(hr))
+            hr = this->FinalConstruct();
+        return hr;
+    }
     HRESULT PostConstruct() { return S_OK; }
 };
 
-// A wrapper that does not lock the module: class objects live as long as the
-// runtime's registration and must not keep the server alive by themselves.
-template <class Base> class CComObjectNoLock : public Base
-{
-public:
-    CComObjectNoLock() = default;
-    CComObjectNoLock(const CComObjectNoLock&) = delete;
-    CComObjectNoLock& operator=(const CComObjectNoLock&) = delete;
-
-    virtual ~CComObjectNoLock()
-    {
-        this->m_dwRef = kDestroyedRefCount;
-        this->FinalRelease();
-        this->PreDestroy();
-    }
-
-    STDMETHOD_(ULONG, AddRef)() override { return static_cast<ULONG>(this->InternalAddRef()); }
-
-    STDMETHOD_(ULONG, Release)() override
-    {
-        LONG count = this->InternalRelease();
-        if (count == 0)
-            delete this;
-        return static_cast<ULONG>(count);
-    }
-
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
-    {
-        return Base::InternalQueryInterface(this, Base::GetInterfaceTable(), riid, ppv);
-    }
-
-    HRESULT RunConstructionSteps() { return RunObjectConstruction(this); }
-    HRESULT PostConstruct() { return S_OK; }
-};
+template <class Base> using CComObject = CountedObject<Base, true>;
+template <class Base> using CComObjectNoLock = CountedObject<Base, false>;
 
 // The one way an object of the server comes into being: a new wrapper, held by
 // its owner while the construction steps run, so that a failure anywhere frees
@@ -272,12 +236,13 @@ template <class Wrapper> HRESULT CreateObject(REFIID riid, void** ppv)
     return HandOutObject(std::move(object), riid, ppv);
 }
 
-template <class Base> HRESULT CComObject<Base>::CreateInstance(CComObject<Base>** pp)
+template <class Base, bool LocksModule>
+HRESULT CountedObject<Base, LocksModule>::CreateInstance(CountedObject** pp)
 {
     if (!pp)
         return E_POINTER;
     *pp = nullptr;
-    std::unique_ptr<CComObject<Base>> object;
+    std::unique_ptr<CountedObject> object;
     HRESULT hr = ConstructObject(&object);
     if (hr != S_OK)
         return hr;

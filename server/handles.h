@@ -238,3 +238,27 @@ public:
 private:
     SAFEARRAY* p_ = nullptr;
 };
+
+// A block that a type library or its type information lends out, given back to
+// the lender when the scope ends.
+template <class Lender, class Block, void (STDMETHODCALLTYPE Lender::*GiveBack)(Block*)> class LentBlock
+{
+public:
+    explicit LentBlock(Lender* lender) : lender_(lender) {}
+    LentBlock(const LentBlock&) = delete;
+    LentBlock& operator=(const LentBlock&) = delete;
+    ~LentBlock()
+    {
+        if (block_)
+            (lender_->*GiveBack)(block_);
+    }
+    Block** put() { return &block_; }
+    Block* operator->() const { return block_; }
+
+private:
+    Lender* lender_;
+    Block* block_ = nullptr;
+};
+using TypeAttrGuard = LentBlock<ITypeInfo, TYPEATTR, &ITypeInfo::ReleaseTypeAttr>;
+using FuncDescGuard = LentBlock<ITypeInfo, FUNCDESC, &ITypeInfo::ReleaseFuncDesc>;
+using LibAttrGuard = LentBlock<ITypeLib, TLIBATTR, &ITypeLib::ReleaseTLibAttr>;
