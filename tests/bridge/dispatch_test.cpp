@@ -8,6 +8,7 @@
 
 #include "bridge/dispinterface.h"
 #include "bridge/open_edits.h"
+#include "support/excep_info.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
 #include "tests/bridge/installed_main.h"
@@ -62,15 +63,12 @@ HRESULT Call(IDispatch* bridge, DISPID id, std::vector<VARIANT> args, VARIANT* r
     std::vector<VARIANT> reversed(args.rbegin(), args.rend());
     DISPPARAMS params = {reversed.empty() ? nullptr : reversed.data(), nullptr,
                          static_cast<UINT>(reversed.size()), 0};
-    EXCEPINFO error = {};
+    testing_support::ExcepInfoOwner error;
     UINT argError = 0;
-    HRESULT hr = bridge->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result, &error,
-                                &argError);
+    HRESULT hr = bridge->Invoke(id, IID_NULL, LOCALE_USER_DEFAULT, DISPATCH_METHOD, &params, result,
+                                error.get(), &argError);
     if (methodResult)
-        *methodResult = error.scode;
-    ::SysFreeString(error.bstrSource);
-    ::SysFreeString(error.bstrDescription);
-    ::SysFreeString(error.bstrHelpFile);
+        *methodResult = error->scode;
     return hr;
 }
 

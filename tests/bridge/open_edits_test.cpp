@@ -355,12 +355,10 @@ TEST_F(OpenEdits, KeysAreReadThroughVariantConversionAndAnythingElseIsUnknown)
     s_nextObjectKey = next;
     const LONG other = Open(drawing.Get());
     ASSERT_EQ(key, 0);
-    VARIANT text;
-    ::VariantInit(&text);
-    text.vt = VT_BSTR;
-    text.bstrVal = ::SysAllocString(L"not a number");
-    EXPECT_EQ(bridge_->Close(text), S_OK);
-    ::VariantClear(&text);
+    VariantGuard text;
+    text->vt = VT_BSTR;
+    text->bstrVal = ::SysAllocString(L"not a number");
+    EXPECT_EQ(bridge_->Close(*text.get()), S_OK);
     VARIANT nothing;
     ::VariantInit(&nothing);
     EXPECT_EQ(bridge_->Close(nothing), S_OK);

@@ -10,6 +10,8 @@
 #include <string>
 #include <vector>
 
+#include "support/counted_unknown.h"
+
 struct ReceivedData
 {
     std::wstring owner; // the drawing's name
@@ -22,7 +24,7 @@ struct ReceivedData
     bool nullHandle;
 };
 
-class RecordingDrawing : public IDataObject
+class RecordingDrawing : public testing_support::CountedUnknown<IDataObject, true>
 {
 public:
     RecordingDrawing(const wchar_t* name, std::vector<ReceivedData>* log) : name_(name), log_(log) {}
@@ -33,27 +35,9 @@ public:
     int getDataCalls = 0;
     bool answersDataObject = true;
 
-    ULONG References() const { return refs_; }
-
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
+    bool Answers(REFIID riid) const override
     {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || (riid == IID_IDataObject && answersDataObject)) {
-            *ppv = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        ULONG count = --refs_;
-        if (count == 0)
-            delete this;
-        return count;
+        return riid == IID_IUnknown || (riid == IID_IDataObject && answersDataObject);
     }
 
     STDMETHOD(GetData)(FORMATETC* format, STGMEDIUM* medium) override
@@ -112,5 +96,4 @@ public:
 private:
     std::wstring name_;
     std::vector<ReceivedData>* log_;
-    ULONG refs_ = 0;
 };

@@ -10,28 +10,6 @@ using Microsoft::WRL::ComPtr;
 
 namespace embedded_test {
 
-namespace {
-
-template <class T> HRESULT AnswerOwn(T* self, REFIID riid, REFIID own, void** ppv)
-{
-    if (!ppv)
-        return E_POINTER;
-    if (InlineIsEqualGUID(riid, IID_IUnknown) || InlineIsEqualGUID(riid, own)) {
-        *ppv = self;
-        self->AddRef();
-        return S_OK;
-    }
-    *ppv = nullptr;
-    return E_NOINTERFACE;
-}
-
-} // namespace
-
-STDMETHODIMP RecordingClientSite::QueryInterface(REFIID riid, void** ppv)
-{
-    return AnswerOwn(this, riid, IID_IOleClientSite, ppv);
-}
-
 STDMETHODIMP RecordingClientSite::SaveObject()
 {
     calls.push_back("SaveObject");
@@ -52,23 +30,12 @@ STDMETHODIMP RecordingClientSite::OnShowWindow(BOOL fShow)
     return S_OK;
 }
 
-STDMETHODIMP RecordingAdviseSink::QueryInterface(REFIID riid, void** ppv)
+bool RecordingAutomation::Answers(REFIID riid) const
 {
-    return AnswerOwn(this, riid, IID_IAdviseSink, ppv);
-}
-
-STDMETHODIMP RecordingAutomation::QueryInterface(REFIID riid, void** ppv)
-{
-    if (!answerAutomationInterface && !InlineIsEqualGUID(riid, IID_IUnknown)) {
-        *ppv = nullptr;
-        return E_NOINTERFACE;
-    }
-    if (InlineIsEqualGUID(riid, IID_IDispatch)) {
-        *ppv = static_cast<IDispatch*>(this);
-        AddRef();
-        return S_OK;
-    }
-    return AnswerOwn(this, riid, IID_IQuillmorphOLE, ppv);
+    if (InlineIsEqualGUID(riid, IID_IUnknown))
+        return true;
+    return answerAutomationInterface &&
+           (InlineIsEqualGUID(riid, IID_IDispatch) || InlineIsEqualGUID(riid, IID_IQuillmorphOLE));
 }
 
 STDMETHODIMP RecordingAutomation::Activate(VARIANT e)
@@ -102,11 +69,6 @@ HRESULT StandInClassObject::Register()
 {
     return ::CoRegisterClassObject(CLSID_QuillmorphOLE, this, CLSCTX_LOCAL_SERVER | CLSCTX_INPROC_SERVER,
                                    REGCLS_MULTIPLEUSE, &cookie_);
-}
-
-STDMETHODIMP StandInClassObject::QueryInterface(REFIID riid, void** ppv)
-{
-    return AnswerOwn(this, riid, IID_IClassFactory, ppv);
 }
 
 STDMETHODIMP StandInClassObject::CreateInstance(IUnknown* outer, REFIID riid, void** ppv)

@@ -14,6 +14,7 @@
 
 #include "server/class_ids.h"
 #include "server/handles.h"
+#include "support/counted_unknown.h"
 #include "support/test_support.h"
 
 namespace embedded_test {
@@ -21,12 +22,9 @@ namespace embedded_test {
 using Bytes = std::vector<BYTE>;
 
 // A container's site that records every call in order.
-class RecordingClientSite : public IOleClientSite
+class RecordingClientSite : public testing_support::CountedUnknown<IOleClientSite>
 {
 public:
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override { return --refs_; }
     STDMETHOD(SaveObject)() override;
     STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
     STDMETHOD(GetContainer)(IOleContainer**) override { return E_NOTIMPL; }
@@ -35,25 +33,19 @@ public:
     STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
 
     std::vector<std::string> calls;
-    ULONG refs() const { return refs_; }
+    ULONG refs() const { return References(); }
 
     // SaveObject answers this; when it succeeds and the drawing and its
     // storage are given, the drawing is saved there as a container does.
     HRESULT saveResult = S_OK;
     IUnknown* drawing = nullptr; // not counted: the test keeps it
     IStorage* storage = nullptr;
-
-private:
-    ULONG refs_ = 1;
 };
 
 // An advise sink that counts data changes and keeps the data object it was told about.
-class RecordingAdviseSink : public IAdviseSink
+class RecordingAdviseSink : public testing_support::CountedUnknown<IAdviseSink>
 {
 public:
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override { return --refs_; }
     STDMETHOD_(void, OnDataChange)(FORMATETC*, STGMEDIUM*) override { ++dataChanges; }
     STDMETHOD_(void, OnViewChange)(DWORD, LONG) override { ++viewChanges; }
     STDMETHOD_(void, OnRename)(IMoniker*) override {}
@@ -64,20 +56,14 @@ public:
     int viewChanges = 0;
     int saves = 0;
     int closes = 0;
-
-private:
-    ULONG refs_ = 1;
 };
 
 // The automation class as the open verb sees it: records each Activate and, when
 // it succeeds, keeps a reference of its own to the drawing, as the table of open
 // edits does.
-class RecordingAutomation : public IQuillmorphOLE
+class RecordingAutomation : public testing_support::CountedUnknown<IQuillmorphOLE>
 {
 public:
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override { return --refs_; }
     STDMETHOD(GetTypeInfoCount)(UINT*) override { return E_NOTIMPL; }
     STDMETHOD(GetTypeInfo)(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
     STDMETHOD(GetIDsOfNames)(REFIID, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
@@ -102,22 +88,19 @@ public:
     IUnknown* lastIdentity = nullptr; // not counted: compared only
     std::vector<Microsoft::WRL::ComPtr<IUnknown>> kept;
 
-private:
-    ULONG refs_ = 1;
+protected:
+    bool Answers(REFIID riid) const override;
 };
 
 // The class object of the stand-in, registered in this process for the
 // automation class's id for the lifetime of the registration.
-class StandInClassObject : public IClassFactory
+class StandInClassObject : public testing_support::CountedUnknown<IClassFactory>
 {
 public:
     explicit StandInClassObject(RecordingAutomation* automation) : automation_(automation) {}
     ~StandInClassObject();
     HRESULT Register();
 
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override;
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override { return --refs_; }
     STDMETHOD(CreateInstance)(IUnknown* outer, REFIID riid, void** ppv) override;
     STDMETHOD(LockServer)(BOOL) override { return S_OK; }
 
@@ -126,7 +109,6 @@ public:
 
 private:
     RecordingAutomation* automation_;
-    ULONG refs_ = 1;
     DWORD cookie_ = 0;
 };
 

@@ -333,14 +333,12 @@ std::string StorageCycle(IQuillmorphOLE* automation, size_t i, int* setDataAccep
     freshData.Reset();
     fresh.Reset();
 
-    VARIANT a;
-    VARIANT b;
-    MakeByteArray(native, &a);
-    MakeByteArray(picture, &b);
+    VariantGuard a;
+    VariantGuard b;
+    MakeByteArray(native, a.get());
+    MakeByteArray(picture, b.get());
     VariantGuard file;
-    const HRESULT tripped = automation->TripForward(a, b, file.get());
-    ::VariantClear(&a);
-    ::VariantClear(&b);
+    const HRESULT tripped = automation->TripForward(*a.get(), *b.get(), file.get());
     if (tripped != S_OK)
         return "TripForward";
     const ComPtr<IStorage> carried = StorageOver(BytesOf(*file.get()));

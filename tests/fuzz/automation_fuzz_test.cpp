@@ -20,6 +20,8 @@
 
 #include "bridge/dispinterface.h"
 #include "bridge/open_edits.h"
+#include "support/counted_unknown.h"
+#include "support/excep_info.h"
 #include "support/test_support.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -37,7 +39,7 @@ const DISPID kCloseAll = 0x60020005;
 // A drawing in the table of open edits, or one handed to Activate. It never
 // delivers a native document, so that Activate cannot reach a launch; it counts
 // what the bridge hands it.
-class FuzzDrawing : public IDataObject
+class FuzzDrawing : public testing_support::CountedUnknown<IDataObject, true>
 {
 public:
     explicit FuzzDrawing(uint32_t behaviour) : behaviour_(behaviour) {}
@@ -46,27 +48,9 @@ public:
     int closeSignals = 0;
     int dataReceived = 0;
 
-    ULONG References() const { return refs_; }
-
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
+    bool Answers(REFIID riid) const override
     {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid == IID_IUnknown || (riid == IID_IDataObject && behaviour_ != 0)) {
-            *ppv = static_cast<IDataObject*>(this);
-            AddRef();
-            return S_OK;
-        }
-        return E_NOINTERFACE;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        const ULONG count = --refs_;
-        if (count == 0)
-            delete this;
-        return count;
+        return riid == IID_IUnknown || (riid == IID_IDataObject && behaviour_ != 0);
     }
     STDMETHOD(GetData)(FORMATETC*, STGMEDIUM* medium) override
     {
@@ -105,7 +89,6 @@ public:
 
 private:
     uint32_t behaviour_; // 0: no IDataObject; 1-4: how GetData fails
-    ULONG refs_ = 0;
 };
 
 const VARTYPE kScalarTypes[] = {
@@ -444,15 +427,12 @@ protected:
                                       DISPATCH_METHOD,      DISPATCH_PROPERTYGET,
                                       DISPATCH_PROPERTYPUT, DISPATCH_METHOD | DISPATCH_PROPERTYGET};
         VariantGuard result;
-        EXCEPINFO error = {};
+        testing_support::ExcepInfoOwner error;
         UINT argError = 0;
         const HRESULT hr = bridge->Invoke(random.OneIn(25) ? static_cast<DISPID>(random.Next()) : method,
                                           IID_NULL, LOCALE_USER_DEFAULT, PICK(random, kFlags), &params,
-                                          random.OneIn(4) ? nullptr : result.get(), &error, &argError);
-        *methodResult = hr == DISP_E_EXCEPTION ? error.scode : hr;
-        ::SysFreeString(error.bstrSource);
-        ::SysFreeString(error.bstrDescription);
-        ::SysFreeString(error.bstrHelpFile);
+                                          random.OneIn(4) ? nullptr : result.get(), error.get(), &argError);
+        *methodResult = hr == DISP_E_EXCEPTION ? error->scode : hr;
         return hr;
     }
 

@@ -13,6 +13,8 @@
 
 #include <wrl/client.h>
 
+#include "support/counted_unknown.h"
+
 namespace testing_support {
 
 using Bytes = std::vector<BYTE>;
@@ -37,7 +39,7 @@ inline ComPtr<IStorage> DrawingStorage(const CLSID& clsid, const Bytes& native)
 
 // What another program leaves on the clipboard: drawings under the storage
 // formats it names, and plain text.
-class ClipboardOffer : public IDataObject
+class ClipboardOffer : public testing_support::CountedUnknown<IDataObject, true>
 {
 public:
     struct Entry
@@ -55,25 +57,6 @@ public:
             {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(formatName)), DrawingStorage(clsid, native)});
     }
 
-    STDMETHOD(QueryInterface)(REFIID riid, void** ppv) override
-    {
-        if (!ppv)
-            return E_POINTER;
-        *ppv = nullptr;
-        if (riid != IID_IUnknown && riid != IID_IDataObject)
-            return E_NOINTERFACE;
-        *ppv = static_cast<IDataObject*>(this);
-        AddRef();
-        return S_OK;
-    }
-    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
-    STDMETHOD_(ULONG, Release)() override
-    {
-        ULONG count = --refs_;
-        if (count == 0)
-            delete this;
-        return count;
-    }
     STDMETHOD(GetData)(FORMATETC* format, STGMEDIUM* medium) override
     {
         const Entry* entry = Find(format);
@@ -120,7 +103,6 @@ private:
         }
         return nullptr;
     }
-    ULONG refs_ = 0;
 };
 
 } // namespace testing_support

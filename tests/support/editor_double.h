@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "quillmorphole.h"
+#include "server/handles.h"
 
 namespace editor_double {
 
@@ -106,12 +107,11 @@ inline Bytes NewPicture(int key)
 
 inline HRESULT Update(IQuillmorphOLE* bridge, const Bytes& native, const Bytes& picture, VARIANT key)
 {
-    VARIANT f = ByteArray(native);
-    VARIANT g = ByteArray(picture);
-    const HRESULT hr = bridge->UpdateAndClose(f, g, key);
-    ::VariantClear(&f);
-    ::VariantClear(&g);
-    return hr;
+    VariantGuard f;
+    VariantGuard g;
+    *f.get() = ByteArray(native);
+    *g.get() = ByteArray(picture);
+    return bridge->UpdateAndClose(*f.get(), *g.get(), key);
 }
 
 // Written under another name first and then renamed, so that a test waiting
