@@ -1,0 +1,31 @@
+// Where the server's process loads libraries from once it has started: a
+// library planted beside the executable is not loaded by name, the system's
+// libraries still are. The lock holds for the whole process, so this program
+// tests nothing else.
+
+#include <gtest/gtest.h>
+
+#include "server/handles.h"
+#include "server/library_search.h"
+
+namespace {
+
+TEST(LibrarySearch, APlantedLibraryBesideTheProgramIsNoLongerLoadedByNameOnceTheSearchIsLocked)
+{
+    const wchar_t planted[] = L"quillmorph_planted_library.dll";
+    {
+        UniqueModule found(::LoadLibraryW(planted));
+        ASSERT_TRUE(found) << "before the lock the program's own folder is searched";
+    }
+    ASSERT_EQ(::GetModuleHandleW(planted), nullptr);
+
+    EXPECT_TRUE(LockLibrarySearchPath());
+    UniqueModule after(::LoadLibraryW(planted));
+    EXPECT_FALSE(after);
+    EXPECT_EQ(::GetLastError(), static_cast<DWORD>(ERROR_MOD_NOT_FOUND));
+    // What the printer dialog loads while it runs still comes from the system folder.
+    UniqueModule spooler(::LoadLibraryW(L"winspool.drv"));
+    EXPECT_TRUE(spooler);
+}
+
+} // namespace
