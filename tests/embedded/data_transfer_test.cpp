@@ -310,6 +310,12 @@ TEST_F(DataTransfer, APictureWhoseRecordsDoNotWalkToTheirEndIsRefusedAndChangesN
     ASSERT_EQ(persist_->InitNew(storage.Get()), S_OK);
     ASSERT_EQ(persist_->Save(storage.Get(), TRUE), S_OK);
     ASSERT_EQ(persist_->SaveCompleted(nullptr), S_OK);
+    {
+        // Converted once already, so that the time below is the conversion's alone.
+        FORMATETC pict = Format(CF_METAFILEPICT, TYMED_MFPICT);
+        StgMediumGuard warm;
+        ASSERT_EQ(data_->GetData(&pict, warm.put()), S_OK);
+    }
     RecordingAdviseSink sink;
     FORMATETC any = Format(0, TYMED_NULL, DVASPECT_CONTENT);
     DWORD cookie = 0;
