@@ -6,10 +6,11 @@ bool LockLibrarySearchPath()
     // executable from starting at all.
     using SetDefaultDllDirectoriesFunction = BOOL(WINAPI*)(DWORD);
     HMODULE kernel = ::GetModuleHandleW(L"kernel32.dll");
-    auto restrict = kernel ? reinterpret_cast<SetDefaultDllDirectoriesFunction>(reinterpret_cast<void (*)()>(
-                                 ::GetProcAddress(kernel, "SetDefaultDllDirectories")))
-                           : nullptr;
-    if (restrict&& restrict(LOAD_LIBRARY_SEARCH_SYSTEM32))
+    auto setDefaultDirectories =
+        kernel ? reinterpret_cast<SetDefaultDllDirectoriesFunction>(
+                     reinterpret_cast<void (*)()>(::GetProcAddress(kernel, "SetDefaultDllDirectories")))
+               : nullptr;
+    if (setDefaultDirectories && setDefaultDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32))
         return true;
     ::SetDllDirectoryW(L"");
     return false;
