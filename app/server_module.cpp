@@ -34,33 +34,26 @@ HRESULT CQuillmorphOLEModule::AddModuleReplacements(IRegistrarBase* registrar)
 bool CQuillmorphOLEModule::ParseCommandLine(LPCSTR commandLine, HRESULT* status)
 {
     *status = S_OK;
-    switch (FindServerSwitch(commandLine)) {
-    case ServerSwitch::None:
+    const ServerSwitch found = FindServerSwitch(commandLine);
+    if (found == ServerSwitch::None)
         return true;
-    case ServerSwitch::UnregServerPerUser:
+    if (found == ServerSwitch::UnregServerPerUser || found == ServerSwitch::RegServerPerUser) {
         *status = EnablePerUserRegistration(true);
         if (FAILED(*status))
             return false;
-        [[fallthrough]];
-    case ServerSwitch::UnregServer:
+    }
+    if (found == ServerSwitch::UnregServer || found == ServerSwitch::UnregServerPerUser) {
         // Classes first, then the module step.
         *status = UnregisterComServer(true);
         if (SUCCEEDED(*status))
             *status = ApplyModuleRegistry(false);
-        return false;
-    case ServerSwitch::RegServerPerUser:
-        *status = EnablePerUserRegistration(true);
-        if (FAILED(*status))
-            return false;
-        [[fallthrough]];
-    case ServerSwitch::RegServer:
+    } else {
         // The module step first, then classes.
         *status = ApplyModuleRegistry(true);
         if (SUCCEEDED(*status))
             *status = RegisterComServer(true);
-        return false;
     }
-    return true;
+    return false;
 }
 
 HRESULT CQuillmorphOLEModule::RegisterComServer(bool registerTypeLib)
