@@ -331,12 +331,27 @@ SIZE_T PeakVirtualSize()
 
 TEST_F(Drawing, AStreamClaimingMoreThanItsFileHoldsFailsWithoutTakingTheClaimedMemory)
 {
-    GiveContent(Bytes{4, 5, 6}, MakePicture({0, 0, 3000, 2000}).get());
     const SIZE_T peakBefore = PeakVirtualSize();
-    for (DWORD claim : {0xFFFFFFF0u, 0x7FFFFFFFu, 0x40000000u, 0x2000000u}) {
-        for (const wchar_t* stream : {L"EMF", L"ZRN"})
-            EXPECT_EQ(persist_->Load(StorageClaiming(stream, claim).Get()), STG_E_READFAULT) << claim;
+    const DWORD claims[] = {0xFFFFFFF0u, 0x7FFFFFFFu, 0x40000000u, 0x2000000u};
+    // A picture that arrives short is no picture, and the document still
+    // loads; whether the platform's storage answers a read past the end of a
+    // chain with an error or with fewer bytes differs from run to run.
+    for (DWORD claim : claims) {
+        const HRESULT hr = persist_->Load(StorageClaiming(L"EMF", claim).Get());
+        EXPECT_TRUE(hr == STG_E_READFAULT || hr == S_OK) << std::hex << hr << " for " << claim;
+        if (hr != S_OK)
+            continue;
+        Bytes native;
+        EXPECT_EQ(GetNativeData(data_.Get(), &native), S_OK);
+        EXPECT_TRUE(native == PatternBytes(5000, 1)) << claim;
+        SIZEL extent = {};
+        EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+        EXPECT_EQ(extent.cx, 0) << "no picture, " << claim;
     }
+    // A native document that arrives short is a failed load that changes nothing.
+    GiveContent(Bytes{4, 5, 6}, MakePicture({0, 0, 3000, 2000}).get());
+    for (DWORD claim : claims)
+        EXPECT_EQ(persist_->Load(StorageClaiming(L"ZRN", claim).Get()), STG_E_READFAULT) << claim;
     EXPECT_LT(PeakVirtualSize() - peakBefore, SIZE_T(256) << 20)
         << "memory was taken for what the files only claim";
     Bytes native;
