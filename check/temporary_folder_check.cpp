@@ -32,24 +32,31 @@ HRESULT LastError()
 }
 
 // Reserves a name as the server does and writes a ".ZRN" file beside it; both
-// are deleted again.
+// are deleted again. A ".ZRN" that is already there may be a document still
+// open in the drawing application: it is left alone, and another name taken.
 HRESULT TryEditFiles(const std::wstring& folder)
 {
-    wchar_t reserved[MAX_PATH] = {};
-    if (::GetTempFileNameW(folder.c_str(), L"OLE", 0, reserved) == 0)
-        return LastError();
-    const std::wstring document = MakeZrnFileName(reserved);
-    HRESULT hr = S_OK;
-    {
+    constexpr int kAttempts = 3;
+    for (int attempt = 0; attempt < kAttempts; ++attempt) {
+        wchar_t reserved[MAX_PATH] = {};
+        if (::GetTempFileNameW(folder.c_str(), L"OLE", 0, reserved) == 0)
+            return LastError();
+        const std::wstring document = MakeZrnFileName(reserved);
         UniqueKernelHandle file = AdoptFileHandle(::CreateFileW(document.c_str(), GENERIC_WRITE, 0, nullptr,
                                                                 CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
-        DWORD written = 0;
-        if (!file || !::WriteFile(file.get(), "check", 5, &written, nullptr) || written != 5)
-            hr = LastError();
+        HRESULT hr = file ? S_OK : LastError();
+        if (file) {
+            DWORD written = 0;
+            if (!::WriteFile(file.get(), "check", 5, &written, nullptr) || written != 5)
+                hr = LastError();
+            file.reset();
+            ::DeleteFileW(document.c_str());
+        }
+        ::DeleteFileW(reserved);
+        if (hr != HRESULT_FROM_WIN32(ERROR_FILE_EXISTS))
+            return hr;
     }
-    ::DeleteFileW(document.c_str());
-    ::DeleteFileW(reserved);
-    return hr;
+    return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
 }
 
 } // namespace

@@ -306,6 +306,21 @@ TEST_F(Check, TheTextReportHasALineForEachCheckAndTheResult)
     std::ofstream(QUILLMORPH_CHECK_JSON_OUT, std::ios::binary) << json.output;
 }
 
+TEST(CheckAlone, ReportsThatItCannotRunWithoutAServerBesideIt)
+{
+    const std::wstring folder = L"C:\\Program Files\\Quillmorph Check Alone";
+    ::CreateDirectoryW(folder.c_str(), nullptr);
+    const std::wstring check = folder + L"\\QuillmorphCheck.exe";
+    ASSERT_TRUE(::CopyFileW(QUILLMORPH_CHECK_EXE, check.c_str(), FALSE));
+    g_outputFile = folder + L"\\check.out";
+    const Report report = RunCheck(check, L"--json");
+    EXPECT_EQ(report.exitCode, 2u) << report.output;
+    EXPECT_NE(report.output.find("\"result\": \"ERROR\""), std::string::npos) << report.output;
+    EXPECT_NE(report.output.find("Quillmorph Check Alone\\\\QuillmorphOLE.exe is not there"),
+              std::string::npos)
+        << report.output;
+}
+
 TEST_F(Check, EachBitnessChecksTheServerOfTheOther)
 {
     if (!kPairedCheck)
