@@ -145,16 +145,7 @@ private:
     // "type value" after the value clause, as the value the walk would set.
     HRESULT ListValue(ScriptEntry entry)
     {
-        std::wstring_view token;
-        HRESULT hr = m_tokens.ReadToken(&token);
-        if (FAILED(hr))
-            return hr;
-        const wchar_t type = ScriptValueType(token);
-        if (!type)
-            return DISP_E_EXCEPTION;
-        hr = m_tokens.ReadToken(&token);
-        if (SUCCEEDED(hr))
-            hr = MakeRegistryValue(type, token, &entry.value);
+        HRESULT hr = ReadScriptValue(m_tokens, &entry.value);
         if (FAILED(hr))
             return hr;
         entry.isValue = true;
@@ -193,18 +184,10 @@ HRESULT ListScriptEntries(std::wstring_view expanded, std::vector<ScriptEntry>* 
         return E_POINTER;
     ScriptTokenizer tokens(expanded);
     while (!tokens.AtEnd()) {
-        std::wstring_view token;
-        HRESULT hr = tokens.ReadToken(&token);
+        HKEY root = nullptr;
+        HRESULT hr = ReadRootBlockStart(tokens, &root);
         if (FAILED(hr))
             return hr;
-        const HKEY root = RootKeyFromName(token);
-        if (!root)
-            return DISP_E_EXCEPTION;
-        hr = tokens.ReadToken(&token);
-        if (FAILED(hr))
-            return hr;
-        if (token.empty() || token[0] != L'{')
-            return DISP_E_EXCEPTION;
         hr = ScriptListing(tokens, root, entries).ListBlock(std::wstring(), 1);
         if (FAILED(hr))
             return hr;
