@@ -125,6 +125,32 @@ std::wstring CannotRunJson(const std::wstring& reason)
     return L"{\n  \"result\": \"ERROR\",\n  \"error\": " + JsonString(reason) + L",\n  \"exitCode\": 2\n}\n";
 }
 
+namespace {
+
+// Words for the codes this program meets most, where the platform has no text
+// for them.
+const wchar_t* KnownResultWords(HRESULT hr)
+{
+    switch (hr) {
+    case REGDB_E_CLASSNOTREG:
+        return L"class not registered";
+    case REGDB_E_KEYMISSING:
+        return L"a registry key is missing";
+    case CO_E_SERVER_EXEC_FAILURE:
+        return L"the server did not start";
+    case CO_E_SERVER_STOPPING:
+        return L"the server was ending";
+    case TYPE_E_LIBNOTREGISTERED:
+        return L"type library not registered";
+    case TYPE_E_CANTLOADLIBRARY:
+        return L"type library cannot be loaded";
+    default:
+        return nullptr;
+    }
+}
+
+} // namespace
+
 std::wstring DescribeResult(HRESULT hr)
 {
     wchar_t code[16];
@@ -137,6 +163,8 @@ std::wstring DescribeResult(HRESULT hr)
     ::LocalFree(message);
     while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' '))
         words.pop_back();
+    if (words.empty() && KnownResultWords(hr))
+        words = KnownResultWords(hr);
     return words.empty() ? std::wstring(code) : std::wstring(code) + L" (" + words + L")";
 }
 

@@ -109,11 +109,17 @@ enum class Problem
     MissingServer, // names a server that does not exist
 };
 
+// "subject predicate": findings that say the same of several subjects (the
+// values that name one missing server) are said once, with the plural form.
 struct Finding
 {
     Problem problem;
     CheckStatus status;
-    std::wstring text;
+    std::wstring subject;
+    std::wstring predicate;
+    std::wstring pluralPredicate;
+
+    std::wstring Text() const { return subject + L" " + predicate; }
 };
 
 // What one registry view of one scope holds.
@@ -156,7 +162,7 @@ public:
                 if (!opened) {
                     missingKeys.push_back(path);
                     if (!entry.noRemove)
-                        Add(&state, Problem::Missing, CheckStatus::Fail, Name(path) + L" is missing");
+                        Add(&state, {Problem::Missing, CheckStatus::Fail, Name(path), L"is missing", L""});
                 } else if (IsOwnKey(entry, path)) {
                     state.present = true;
                 }
@@ -166,7 +172,8 @@ public:
                 continue; // reported with its key
             RegistryValue actual;
             if (!ReadValue(key.get(), entry.valueName, &actual)) {
-                Add(&state, Problem::Missing, CheckStatus::Fail, ValueName(entry, path) + L" is missing");
+                Add(&state,
+                    {Problem::Missing, CheckStatus::Fail, ValueName(entry, path), L"is missing", L""});
                 continue;
             }
             CompareValue(entry, path, actual, &state);
@@ -206,10 +213,7 @@ private:
         return entry.valueName.empty() ? path : path + L" value '" + entry.valueName + L"'";
     }
 
-    static void Add(ViewState* state, Problem problem, CheckStatus status, std::wstring text)
-    {
-        state->findings.push_back(Finding{problem, status, std::move(text)});
-    }
+    static void Add(ViewState* state, Finding finding) { state->findings.push_back(std::move(finding)); }
 
     void CompareValue(const ScriptEntry& entry, const std::wstring& path, const RegistryValue& actual,
                       ViewState* state) const
@@ -218,22 +222,23 @@ private:
             return;
         const std::wstring where = ValueName(entry, path);
         const std::wstring expected = TextOf(entry.value);
+        const std::wstring differs = L"is " + Show(actual) + L", registration writes " + Show(entry.value);
         if (expected.empty() || !EqualsIgnoringCase(Unquote(expected), m_server)) {
-            Add(state, Problem::Missing, CheckStatus::Warn,
-                where + L" is " + Show(actual) + L", registration writes " + Show(entry.value));
+            Add(state, {Problem::Missing, CheckStatus::Warn, where, differs, L""});
             return;
         }
         // A value that names the server: which server, and does it exist?
         const std::wstring named = Unquote(TextOf(actual));
         if (SamePath(named, m_server))
-            Add(state, Problem::WrittenOther, CheckStatus::Warn,
-                where + L" is " + Show(actual) + L", registration writes " + Show(entry.value));
+            Add(state, {Problem::WrittenOther, CheckStatus::Warn, where, differs, L""});
         else if (FileExists(named))
-            Add(state, Problem::OtherCopy, CheckStatus::Warn,
-                where + L" points at another copy of the server: " + named);
+            Add(state, {Problem::OtherCopy, CheckStatus::Warn, where,
+                        L"points at another copy of the server: " + named,
+                        L"point at another copy of the server: " + named});
         else
-            Add(state, Problem::MissingServer, CheckStatus::Fail,
-                where + L" points at " + Show(actual) + L", which does not exist");
+            Add(state, {Problem::MissingServer, CheckStatus::Fail, where,
+                        L"points at " + named + L", which does not exist",
+                        L"point at " + named + L", which does not exist"});
     }
 
     const std::vector<ScriptEntry>& m_entries;
@@ -285,7 +290,7 @@ CheckStatus Summarize(const Installation& installation, const ScopeState& scope,
             continue;
         for (const Finding& finding : scope.views[v].findings) {
             auto same = std::find_if(merged.begin(), merged.end(),
-                                     [&](const auto& m) { return m.first->text == finding.text; });
+                                     [&](const auto& m) { return m.first->Text() == finding.Text(); });
             if (same == merged.end())
                 merged.push_back({&finding, {v}});
             else
@@ -293,10 +298,26 @@ CheckStatus Summarize(const Installation& installation, const ScopeState& scope,
         }
     }
     CheckStatus status = CheckStatus::Ok;
-    for (const auto& [finding, views] : merged) {
-        lines->push_back(ViewsPhrase(installation, views) + finding->text);
+    std::vector<bool> said(merged.size(), false);
+    for (size_t i = 0; i < merged.size(); ++i) {
+        const auto& [finding, views] = merged[i];
         problems->insert(finding->problem);
         status = Worse(status, finding->status);
+        if (said[i])
+            continue;
+        // The other subjects of which the same is said in the same views.
+        std::vector<std::wstring> subjects{finding->subject};
+        for (size_t j = i + 1; j < merged.size() && !finding->pluralPredicate.empty(); ++j) {
+            if (!said[j] && merged[j].first->predicate == finding->predicate && merged[j].second == views) {
+                subjects.push_back(merged[j].first->subject);
+                said[j] = true;
+            }
+        }
+        std::wstring text;
+        for (size_t k = 0; k < subjects.size(); ++k)
+            text += (k == 0 ? L"" : k + 1 == subjects.size() ? L" and " : L", ") + subjects[k];
+        text += L" " + (subjects.size() == 1 ? finding->predicate : finding->pluralPredicate);
+        lines->push_back(ViewsPhrase(installation, views) + text);
     }
     return status;
 }

@@ -142,16 +142,29 @@ CheckResult CheckTypeLibrary(const Installation& installation)
 
     std::vector<std::wstring> problems;
     CheckStatus status = CheckStatus::Ok;
+    std::wstring registeredPath;
+    BSTR rawPath = nullptr;
+    if (SUCCEEDED(
+            ::QueryPathOfRegTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, &rawPath))) {
+        UniqueBstr path(rawPath);
+        registeredPath = path.get();
+    }
+    const std::wstring besideServer = installation.server.substr(0, installation.server.size() - 4) + L".tlb";
+    const bool registeredHere =
+        SamePath(registeredPath, installation.server) || SamePath(registeredPath, besideServer);
+
     ComPtr<ITypeLib> registered;
     hr = ::LoadRegTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid,
                           registered.GetAddressOf());
-    std::wstring registeredPath;
     if (FAILED(hr)) {
-        problems.push_back(hr == TYPE_E_LIBNOTREGISTERED
-                               ? name + L" is not registered"
-                               : name + L" does not load in a " + std::to_wstring(installation.programBits) +
-                                     L"-bit program: " + DescribeResult(hr));
         status = CheckStatus::Fail;
+        if (hr == TYPE_E_LIBNOTREGISTERED)
+            problems.push_back(name + L" is not registered");
+        else if (!registeredPath.empty() && !FileExists(registeredPath))
+            problems.push_back(name + L" is registered from " + registeredPath + L", which does not exist");
+        else
+            problems.push_back(name + L" does not load in a " + std::to_wstring(installation.programBits) +
+                               L"-bit program: " + DescribeResult(hr));
     } else {
         TLIBATTR* loaded = nullptr;
         if (SUCCEEDED(registered->GetLibAttr(&loaded))) {
@@ -163,17 +176,9 @@ CheckResult CheckTypeLibrary(const Installation& installation)
             }
             registered->ReleaseTLibAttr(loaded);
         }
-        BSTR rawPath = nullptr;
-        if (SUCCEEDED(::QueryPathOfRegTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid,
-                                              &rawPath))) {
-            UniqueBstr path(rawPath);
-            registeredPath = path.get();
-            if (!SamePath(registeredPath, installation.server) &&
-                !SamePath(registeredPath,
-                          installation.server.substr(0, installation.server.size() - 4) + L".tlb")) {
-                problems.push_back(L"it is registered from another copy: " + registeredPath);
-                status = Worse(status, CheckStatus::Warn);
-            }
+        if (!registeredHere) {
+            problems.push_back(L"it is registered from another copy: " + registeredPath);
+            status = Worse(status, CheckStatus::Warn);
         }
     }
 

@@ -174,7 +174,7 @@ const Breakage kBreakages[] = {
                              L"C:\\Program Files\\Quillmorph Moved\\resources\\QuillmorphOLE.exe");
      },
      {{"registration-machine", "FAIL",
-       "Quillmorph Moved\\\\resources\\\\QuillmorphOLE.exe', which does not exist",
+       "Quillmorph Moved\\\\resources\\\\QuillmorphOLE.exe, which does not exist",
        "moved or removed after it was registered"}}},
     {"AnotherCopyRegistered",
      [] {
@@ -182,7 +182,7 @@ const Breakage kBreakages[] = {
          ASSERT_EQ(RegisterServer(kOtherCopy.Server()), 0u);
      },
      {{"registration-machine", "WARN",
-       "points at another copy of the server: C:\\\\Program Files\\\\Quillmorph Other",
+       "point at another copy of the server: C:\\\\Program Files\\\\Quillmorph Other",
        "run the QuillmorphCheck beside it"},
       {"type-library", "WARN", "registered from another copy", "/RegServer"},
       {"live", "WARN", "from another copy", "registration checks above"}}},
