@@ -1,5 +1,7 @@
 #include "check/check_report.h"
 
+#include "check/owners.h"
+
 #include <cstdio>
 #include <cwchar>
 
@@ -159,8 +161,8 @@ std::wstring DescribeResult(HRESULT hr)
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
         static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
+    UniqueLocalMemory owner(message);
     std::wstring words = length && message ? std::wstring(message, length) : std::wstring();
-    ::LocalFree(message);
     while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' '))
         words.pop_back();
     if (words.empty() && KnownResultWords(hr))

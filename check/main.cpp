@@ -16,6 +16,7 @@
 #include "check/drawing_application_check.h"
 #include "check/installation.h"
 #include "check/live_check.h"
+#include "check/owners.h"
 #include "check/registration_check.h"
 #include "check/repair.h"
 #include "check/temporary_folder_check.h"
@@ -46,6 +47,7 @@ bool ParseOptions(Options* options, std::wstring* unknown)
 {
     int count = 0;
     wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    UniqueLocalMemory owner(arguments);
     if (!arguments)
         return false;
     bool known = true;
@@ -62,7 +64,6 @@ bool ParseOptions(Options* options, std::wstring* unknown)
             *unknown = argument;
         }
     }
-    ::LocalFree(arguments);
     if (known && options->perUser && !options->repair) {
         *unknown = L"--per-user (only with --repair)";
         return false;

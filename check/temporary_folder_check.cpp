@@ -1,6 +1,7 @@
 #include "check/temporary_folder_check.h"
 
 #include "bridge/editor_launch.h"
+#include "check/owners.h"
 #include "server/handles.h"
 
 namespace {
@@ -13,15 +14,14 @@ constexpr size_t kManyOldFiles = 1000;
 size_t CountFiles(const std::wstring& folder, const wchar_t* pattern)
 {
     WIN32_FIND_DATAW found = {};
-    HANDLE search = ::FindFirstFileExW((folder + pattern).c_str(), FindExInfoBasic, &found,
-                                       FindExSearchNameMatch, nullptr, 0);
-    if (search == INVALID_HANDLE_VALUE)
+    UniqueSearch search = AdoptSearchHandle(::FindFirstFileExW((folder + pattern).c_str(), FindExInfoBasic,
+                                                               &found, FindExSearchNameMatch, nullptr, 0));
+    if (!search)
         return 0;
     size_t count = 0;
     do {
         count += !(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY);
-    } while (::FindNextFileW(search, &found));
-    ::FindClose(search);
+    } while (::FindNextFileW(search.get(), &found));
     return count;
 }
 
