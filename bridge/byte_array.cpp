@@ -139,11 +139,7 @@ UniqueEnhMetaFile EnhMetaFileFromByteArray(SAFEARRAY* array)
     SafeArrayDataGuard data(array);
     if (FAILED(data.status()) || !data.bytes())
         return UniqueEnhMetaFile();
-    // Bits whose records do not walk to their end record would keep the
-    // platform's player stepping on the spot: such a picture is no picture.
-    if (!IsWellFormedEnhMetaFile(data.bytes(), length))
-        return UniqueEnhMetaFile();
-    return UniqueEnhMetaFile(::SetEnhMetaFileBits(length, data.bytes()));
+    return EnhMetaFileFromBits(data.bytes(), length);
 }
 
 HRESULT ReadDrawingArguments(const VARIANT& native, const VARIANT& picture, UniqueHGlobal* block,

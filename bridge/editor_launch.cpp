@@ -2,6 +2,8 @@
 
 #include <wrl/client.h>
 
+#include <vector>
+
 #include "bridge/dispinterface.h"
 #include "bridge/native_data_format.h"
 #include "bridge/open_edits.h"
@@ -14,6 +16,9 @@ namespace {
 const wchar_t kServerInResources[] = L"resources\\QuillmorphOLE.exe";
 const wchar_t kBetaEditor[] = L"Quillmorph-beta.exe";
 const wchar_t kReleaseEditor[] = L"Quillmorph.exe";
+// How many temporary names are tried before an edit gives up: a handful is
+// already more than chance leaves taken.
+const int kDocumentNameAttempts = 16;
 
 HRESULT LastErrorResult()
 {
@@ -140,26 +145,43 @@ HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fi
         return LastErrorResult();
     if (folderLength > MAX_PATH)
         return HRESULT_FROM_WIN32(ERROR_INSUFFICIENT_BUFFER);
-    wchar_t reserved[MAX_PATH] = {};
-    if (::GetTempFileNameW(folder, L"OLE", 0, reserved) == 0)
-        return LastErrorResult();
-    // From here on whatever fails takes both files with it.
-    EditFiles written(reserved);
 
-    *fileName = MakeZrnFileName(reserved);
-    written.SetDocument(*fileName);
-    UniqueKernelHandle file = AdoptFileHandle(::CreateFileW(fileName->c_str(), GENERIC_READ | GENERIC_WRITE,
-                                                            FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
-                                                            CREATE_ALWAYS, FILE_ATTRIBUTE_NORMAL, nullptr));
-    if (!file)
-        return LastErrorResult();
-    HRESULT hr = size ? WriteAll(file.get(), bytes, size) : S_OK;
-    file.reset();
-    // A cut document must not reach the editor.
-    if (FAILED(hr))
-        return hr;
-    *files = std::move(written);
-    return S_OK;
+    // The platform reserves only the ".tmp" name. A ".ZRN" of the same name may
+    // already be there, planted or left over: it is never opened, only a file the
+    // server creates afresh is. A name found taken keeps its reservation until
+    // the end, so that the next reservation is another number; then the
+    // reservations go, and the taken files stay as they were.
+    std::vector<EditFiles> taken;
+    for (int attempt = 0; attempt < kDocumentNameAttempts; ++attempt) {
+        wchar_t reserved[MAX_PATH] = {};
+        if (::GetTempFileNameW(folder, L"OLE", 0, reserved) == 0)
+            return LastErrorResult();
+        // From here on whatever fails takes the reservation with it.
+        EditFiles written(reserved);
+        const std::wstring name = MakeZrnFileName(reserved);
+        // Shared for reading only: nobody writes into the document while the
+        // server does.
+        UniqueKernelHandle file =
+            AdoptFileHandle(::CreateFileW(name.c_str(), GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ,
+                                          nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr));
+        if (!file) {
+            const DWORD error = ::GetLastError();
+            if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS)
+                return error ? HRESULT_FROM_WIN32(error) : E_FAIL;
+            taken.push_back(std::move(written));
+            continue;
+        }
+        written.SetDocument(name);
+        HRESULT hr = size ? WriteAll(file.get(), bytes, size) : S_OK;
+        file.reset();
+        // A cut document must not reach the editor.
+        if (FAILED(hr))
+            return hr;
+        *fileName = name;
+        *files = std::move(written);
+        return S_OK;
+    }
+    return HRESULT_FROM_WIN32(ERROR_FILE_EXISTS);
 }
 
 STDMETHODIMP CDispinterface::Activate(VARIANT e)

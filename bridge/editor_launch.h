@@ -35,6 +35,9 @@ std::wstring MakeEditorCommandLine(const std::wstring& editorPath, const std::ws
 class EditFiles;
 
 // Reserves a temporary name in the user's temporary folder and writes bytes to
-// the matching ".ZRN" file; fileName receives the file's full name, and files
-// the two files, to be deleted when the edit ends. A failure leaves neither.
+// the matching ".ZRN" file, which it creates new: when that name is already
+// taken, it reserves another (a bounded number of times) and never opens the
+// file that was there. fileName receives the file's full name, and files the
+// two files, to be deleted when the edit ends. A failure leaves neither, and
+// nothing it did not create is deleted.
 HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fileName, EditFiles* files);

@@ -96,8 +96,12 @@ STDMETHODIMP CEmbeddedObject::GetDataHere(FORMATETC* pformatetc, STGMEDIUM* pmed
         return DV_E_FORMATETC;
     if (!pmedium)
         return E_INVALIDARG;
-    pmedium->tymed = TYMED_ISTORAGE;
-    pmedium->pUnkForRelease = nullptr;
+    // The medium's own type says what its union holds: only a storage is written
+    // into. Anything else (a global block of the caller's bytes, a GDI handle)
+    // read as a storage would be called through as an object. The medium stays
+    // the caller's, its release interface too.
+    if (pmedium->tymed != TYMED_ISTORAGE || !pmedium->pstg)
+        return DV_E_FORMATETC;
     if (FAILED(WriteContentsToStorage(pmedium->pstg)))
         return DV_E_FORMATETC;
     return S_OK;
@@ -125,12 +129,14 @@ STDMETHODIMP CEmbeddedObject::SetData(FORMATETC* pformatetc, STGMEDIUM* pmedium,
                 return hr;
             m_hNativeData = std::move(copy);
         } else if (content && pformatetc->cfFormat == CF_ENHMETAFILE && pmedium->tymed == TYMED_ENHMF) {
-            // No metafile at all is a drawing without a picture.
+            // No metafile at all is a drawing without a picture. A malformed
+            // one is refused like a format not taken: it would hang the next
+            // conversion for every container of the server.
             UniqueEnhMetaFile copy;
             if (pmedium->hEnhMetaFile) {
-                copy.reset(::CopyEnhMetaFileA(pmedium->hEnhMetaFile, nullptr));
-                if (!copy)
-                    return E_INVALIDARG;
+                HRESULT hr = CopyWellFormedEnhMetaFile(pmedium->hEnhMetaFile, &copy);
+                if (FAILED(hr))
+                    return hr;
             }
             ReplacePicture(std::move(copy));
         } else {

@@ -1,5 +1,7 @@
 #include "embedded/embedded_object.h"
 
+#include "embedded/metafile_picture.h"
+
 const InterfaceMapEntry* CEmbeddedObject::GetInterfaceTable()
 {
     static const InterfaceMapEntry table[] = {
@@ -153,9 +155,5 @@ void CEmbeddedObject::ReplacePicture(UniqueEnhMetaFile picture)
     m_hEnhMetaFile = std::move(picture);
     // The drawing is as large as its picture's frame (in 0.01 mm); a drawing
     // without a picture has no size.
-    m_sizeExtent = {0, 0};
-    ENHMETAHEADER header = {};
-    if (m_hEnhMetaFile && ::GetEnhMetaFileHeader(m_hEnhMetaFile.get(), sizeof(header), &header) != 0)
-        m_sizeExtent = {header.rclFrame.right - header.rclFrame.left,
-                        header.rclFrame.bottom - header.rclFrame.top};
+    m_sizeExtent = PictureExtent(m_hEnhMetaFile.get());
 }

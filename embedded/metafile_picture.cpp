@@ -2,6 +2,7 @@
 
 #include <commdlg.h>
 
+#include <climits>
 #include <cstring>
 #include <memory>
 #include <new>
@@ -58,8 +59,6 @@ HRESULT MakeMetafilePict(HENHMETAFILE picture, HGLOBAL* metafilePict)
 {
     *metafilePict = nullptr;
     UniqueMetaFile metafile;
-    LONG width = 0;
-    LONG height = 0;
     if (picture) {
         // The conversion is made against the device the drawing will most likely
         // be printed on; without a printer the screen serves.
@@ -73,11 +72,6 @@ HRESULT MakeMetafilePict(HENHMETAFILE picture, HGLOBAL* metafilePict)
         HRESULT hr = ConvertToWindowsMetafile(picture, memoryDC.get(), &metafile);
         if (FAILED(hr))
             return hr;
-        ENHMETAHEADER header = {};
-        if (::GetEnhMetaFileHeader(picture, sizeof(header), &header) == 0)
-            return E_UNEXPECTED;
-        width = header.rclFrame.right - header.rclFrame.left;
-        height = header.rclFrame.bottom - header.rclFrame.top;
     } else {
         HRESULT hr = MakeEmptyMetafile(&metafile);
         if (FAILED(hr))
@@ -92,9 +86,10 @@ HRESULT MakeMetafilePict(HENHMETAFILE picture, HGLOBAL* metafilePict)
         if (!locked)
             return E_OUTOFMEMORY;
         auto* pict = static_cast<METAFILEPICT*>(locked.get());
+        const SIZEL extent = PictureExtent(picture);
         pict->mm = MM_ANISOTROPIC;
-        pict->xExt = width;
-        pict->yExt = height;
+        pict->xExt = extent.cx;
+        pict->yExt = extent.cy;
         pict->hMF = metafile.release();
     }
     *metafilePict = block.release();
@@ -123,4 +118,45 @@ bool IsWellFormedEnhMetaFile(const BYTE* bits, size_t size)
             return offset == total;
     }
     return false;
+}
+
+UniqueEnhMetaFile EnhMetaFileFromBits(const BYTE* bits, size_t size)
+{
+    // Bits whose records do not walk to their end record would keep the
+    // platform's player stepping on the spot: such a picture is no picture.
+    if (size > UINT_MAX || !IsWellFormedEnhMetaFile(bits, size))
+        return UniqueEnhMetaFile();
+    return UniqueEnhMetaFile(::SetEnhMetaFileBits(static_cast<UINT>(size), bits));
+}
+
+HRESULT CopyWellFormedEnhMetaFile(HENHMETAFILE picture, UniqueEnhMetaFile* copy)
+{
+    copy->reset();
+    const UINT size = ::GetEnhMetaFileBits(picture, 0, nullptr);
+    if (size == 0)
+        return E_INVALIDARG;
+    std::unique_ptr<BYTE[]> bits(new (std::nothrow) BYTE[size]);
+    if (!bits)
+        return E_OUTOFMEMORY;
+    if (::GetEnhMetaFileBits(picture, size, bits.get()) != size)
+        return E_INVALIDARG;
+    if (!IsWellFormedEnhMetaFile(bits.get(), size))
+        return DV_E_FORMATETC;
+    copy->reset(::SetEnhMetaFileBits(size, bits.get()));
+    return *copy ? S_OK : E_OUTOFMEMORY;
+}
+
+SIZEL PictureExtent(HENHMETAFILE picture)
+{
+    ENHMETAHEADER header = {};
+    if (!picture || ::GetEnhMetaFileHeader(picture, sizeof(header), &header) == 0)
+        return SIZEL{0, 0};
+    // A hostile frame from INT_MIN to INT_MAX is 2^32 - 1 wide: the difference is
+    // taken in 64 bits and capped.
+    const LONGLONG width = static_cast<LONGLONG>(header.rclFrame.right) - header.rclFrame.left;
+    const LONGLONG height = static_cast<LONGLONG>(header.rclFrame.bottom) - header.rclFrame.top;
+    if (width < 0 || height < 0)
+        return SIZEL{0, 0};
+    auto capped = [](LONGLONG value) { return static_cast<LONG>(value > LONG_MAX ? LONG_MAX : value); };
+    return SIZEL{capped(width), capped(height)};
 }

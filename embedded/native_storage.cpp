@@ -289,8 +289,7 @@ HRESULT CEmbeddedObject::ReadPicture(IStream* stream, UniqueEnhMetaFile* picture
     if (!bytes)
         return E_OUTOFMEMORY;
     const auto* at = static_cast<const BYTE*>(bytes.get());
-    if (IsWellFormedEnhMetaFile(at, read))
-        picture->reset(::SetEnhMetaFileBits(read, at));
+    *picture = EnhMetaFileFromBits(at, read);
     return S_OK;
 }
 

@@ -7,6 +7,9 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <cstdio>
+#include <cstdlib>
+#include <set>
 
 #include "bridge/dispinterface.h"
 #include "bridge/editor_launch.h"
@@ -126,6 +129,111 @@ TEST_F(OpenEdits, ActivateWritesTheWholeDocumentBesideTheReservedTemporaryName)
     EXPECT_EQ(zrn[0].substr(0, zrn[0].size() - 4), tmp[0].substr(0, tmp[0].size() - 4));
     EXPECT_EQ(ReadFileBytes(temp_ + L"\\" + zrn[0]), native);
     EXPECT_TRUE(ReadFileBytes(temp_ + L"\\" + tmp[0]).empty());
+}
+
+// Documents planted under the names the platform's temporary numbering hands
+// out. The platform numbers from its millisecond clock, and planting a file
+// takes longer than a millisecond here, so a window of names a few seconds
+// ahead of the clock is planted and the test waits for the clock to enter it:
+// every name the server tries in the next call then lies in the window.
+class PlantedDocuments
+{
+public:
+    explicit PlantedDocuments(const std::wstring& folder) : folder_(folder) {}
+
+    // Plants the window (every eighth name left free, with gaps) and waits
+    // until the clock stands at its start. False when planting cannot keep
+    // ahead of the clock.
+    bool PlantWindowAndWait(bool gaps)
+    {
+        const DWORD window = 600;
+        for (DWORD lead = 3000; lead <= 24000; lead *= 2) {
+            // Where the numbering stands now, read from a name it hands out.
+            wchar_t probe[MAX_PATH] = {};
+            if (::GetTempFileNameW(folder_.c_str(), L"OLE", 0, probe) == 0)
+                return false;
+            const DWORD now = ::GetTickCount();
+            ::DeleteFileW(probe);
+            const DWORD number = std::wcstoul(probe + folder_.size() + 4, nullptr, 16);
+            const DWORD start = now + lead;
+            for (DWORD i = 0; i < window; ++i) {
+                if (gaps && i % 8 == 7)
+                    continue;
+                const std::wstring name = NameOf(number + lead + i);
+                if (!WriteFileBytes(folder_ + L"\\" + name, kContent))
+                    return false;
+                names_.insert(Upper(name));
+            }
+            // A little past the start: the clock read here and the one the
+            // numbering uses may differ by a few milliseconds.
+            const LONG left = static_cast<LONG>(start - ::GetTickCount());
+            if (left > 20) {
+                ::Sleep(static_cast<DWORD>(left) + 50);
+                return true;
+            }
+        }
+        return false;
+    }
+
+    bool IsPlanted(const std::wstring& name) const { return names_.count(Upper(name)) != 0; }
+
+    // Every planted file is there with its content, and nothing else is.
+    void ExpectUntouchedAndAlone() const
+    {
+        std::set<std::wstring> present;
+        for (const std::wstring& name : ListFiles(folder_, L"*"))
+            present.insert(Upper(name));
+        EXPECT_EQ(present, names_);
+        size_t changed = 0;
+        for (const std::wstring& name : names_)
+            changed += ReadFileBytes(folder_ + L"\\" + name) != kContent;
+        EXPECT_EQ(changed, 0u) << "planted documents were written to";
+    }
+
+private:
+    static std::wstring NameOf(DWORD number)
+    {
+        // The numbers run from 1 to FFFF.
+        wchar_t name[16] = {};
+        std::swprintf(name, 16, L"OLE%X.ZRN", static_cast<unsigned>((number - 1) % 0xFFFF + 1));
+        return name;
+    }
+
+    static std::wstring Upper(std::wstring text)
+    {
+        ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+        return text;
+    }
+
+    const Bytes kContent = {'p', 'l', 'a', 'n', 't', 'e', 'd'};
+    std::wstring folder_;
+    std::set<std::wstring> names_;
+};
+
+TEST_F(OpenEdits, ADocumentAlreadyUnderTheReservedNameIsLeftAsItIsAndAnotherNameIsTried)
+{
+    const Bytes native = PatternBytes(1000, 3);
+    PlantedDocuments planted(temp_);
+
+    // Every name the server could reserve is taken: it gives up after a few,
+    // and leaves nothing of its own behind.
+    ASSERT_TRUE(planted.PlantWindowAndWait(false)) << "planting could not keep ahead of the platform's clock";
+    std::wstring name;
+    EditFiles files;
+    EXPECT_EQ(WriteNativeDocumentFile(native.data(), native.size(), &name, &files),
+              HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
+    EXPECT_TRUE(files.document().empty());
+    planted.ExpectUntouchedAndAlone();
+
+    // With every eighth name free, the server finds one.
+    ASSERT_TRUE(planted.PlantWindowAndWait(true));
+    ASSERT_EQ(WriteNativeDocumentFile(native.data(), native.size(), &name, &files), S_OK);
+    const std::wstring document = name.substr(name.rfind(L'\\') + 1);
+    EXPECT_FALSE(planted.IsPlanted(document));
+    EXPECT_EQ(ReadFileBytes(name), native);
+    EXPECT_EQ(files.document(), name);
+    files.Remove();
+    planted.ExpectUntouchedAndAlone();
 }
 
 TEST_F(OpenEdits, ActivateFilesNothingWhenTheDocumentOrItsFileCannotBeHad)

@@ -6,6 +6,9 @@
 
 #include <wrl/client.h>
 
+#include <climits>
+#include <cstring>
+
 #include "embedded/test_doubles.h"
 #include "support/test_support.h"
 
@@ -13,6 +16,23 @@ using Microsoft::WRL::ComPtr;
 using namespace embedded_test;
 
 namespace {
+
+// A picture made from bits as they are, unchecked, as a hostile caller can make one.
+UniqueEnhMetaFile UncheckedPicture(const Bytes& bits)
+{
+    return UniqueEnhMetaFile(::SetEnhMetaFileBits(static_cast<UINT>(bits.size()), bits.data()));
+}
+
+// The bits of a small picture with its frame replaced.
+Bytes PictureBitsWithFrame(const RECTL& frame)
+{
+    Bytes bits = PictureBits(MakePicture({0, 0, 100, 100}).get());
+    ENHMETAHEADER header = {};
+    std::memcpy(&header, bits.data(), sizeof(header));
+    header.rclFrame = frame;
+    std::memcpy(bits.data(), &header, sizeof(header));
+    return bits;
+}
 
 class DataTransfer : public ::testing::Test
 {
@@ -226,6 +246,131 @@ TEST_F(DataTransfer, GetDataHereWritesOnlyTheTwoStreams)
     FORMATETC right = Format(EmbedSourceFormat(), TYMED_ISTORAGE);
     medium.pstg = nullptr;
     EXPECT_EQ(data_->GetDataHere(&right, &medium), DV_E_FORMATETC) << "no storage to write into";
+}
+
+TEST_F(DataTransfer, GetDataHereTakesNothingButAStorageForOne)
+{
+    // A global block of the caller's bytes where a storage should be: read as
+    // one, its bytes would be called through as an object's method table.
+    const Bytes fakeObject(256, 0x41);
+    UniqueHGlobal block(MakeBlock(fakeObject));
+    RecordingClientSite releaser; // any object will do as the caller's release interface
+    const ULONG releaserRefs = releaser.refs();
+    FORMATETC request = Format(EmbedSourceFormat(), TYMED_ISTORAGE);
+    STGMEDIUM medium = {};
+    medium.tymed = TYMED_HGLOBAL;
+    medium.hGlobal = block.get();
+    medium.pUnkForRelease = &releaser;
+    EXPECT_EQ(data_->GetDataHere(&request, &medium), DV_E_FORMATETC);
+    EXPECT_EQ(medium.tymed, static_cast<DWORD>(TYMED_HGLOBAL));
+    EXPECT_EQ(medium.pUnkForRelease, &releaser);
+    EXPECT_EQ(releaser.refs(), releaserRefs);
+    EXPECT_EQ(BlockBytes(block.get()), fakeObject);
+
+    // A storage still gets the drawing, and the caller keeps its release interface.
+    ComPtr<IStorage> storage = NewMemoryStorage();
+    medium.tymed = TYMED_ISTORAGE;
+    medium.pstg = storage.Get();
+    ASSERT_EQ(data_->GetDataHere(&request, &medium), S_OK);
+    EXPECT_EQ(medium.pUnkForRelease, &releaser);
+}
+
+TEST_F(DataTransfer, APictureWhoseRecordsDoNotWalkToTheirEndIsRefusedAndChangesNothing)
+{
+    ASSERT_EQ(SetPicture(data_.Get(), MakePicture({0, 0, 800, 600}).get()), S_OK);
+    ComPtr<IStorage> storage = NewMemoryStorage();
+    ASSERT_EQ(persist_->InitNew(storage.Get()), S_OK);
+    ASSERT_EQ(persist_->Save(storage.Get(), TRUE), S_OK);
+    ASSERT_EQ(persist_->SaveCompleted(nullptr), S_OK);
+    {
+        // Converted once already, so that the time below is the conversion's alone.
+        FORMATETC pict = Format(CF_METAFILEPICT, TYMED_MFPICT);
+        StgMediumGuard warm;
+        ASSERT_EQ(data_->GetData(&pict, warm.put()), S_OK);
+    }
+
+    // The record after the header claims no bytes: the platform's player would
+    // step on it for good.
+    Bytes bits = PictureBits(MakePicture({0, 0, 300, 200}).get());
+    ENHMETAHEADER header = {};
+    std::memcpy(&header, bits.data(), sizeof(header));
+    ASSERT_LT(header.nSize + 8, bits.size());
+    std::memset(&bits[header.nSize + 4], 0, 4);
+    UniqueEnhMetaFile hostile = UncheckedPicture(bits);
+    ASSERT_TRUE(hostile) << "the platform takes such bits as a metafile";
+
+    FORMATETC f = Format(CF_ENHMETAFILE, TYMED_ENHMF);
+    STGMEDIUM medium = {};
+    medium.tymed = TYMED_ENHMF;
+    medium.hEnhMetaFile = hostile.get();
+    EXPECT_EQ(data_->SetData(&f, &medium, TRUE), DV_E_FORMATETC);
+    EXPECT_EQ(PictureBits(hostile.get()), bits) << "the refused medium is not released";
+    EXPECT_EQ(persist_->IsDirty(), S_FALSE);
+    SIZEL extent = {};
+    EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+    EXPECT_EQ(extent.cx, 800) << "the drawing keeps its picture";
+
+    // The next conversion of the picture comes back at once. It runs on a
+    // thread of its own so that a hang fails the test instead of stopping it;
+    // a hung thread keeps its reference to the drawing.
+    struct Conversion
+    {
+        IDataObject* data;
+        HRESULT result;
+    };
+    auto* conversion = new Conversion{data_.Get(), E_PENDING};
+    conversion->data->AddRef();
+    UniqueKernelHandle thread(::CreateThread(
+        nullptr, 0,
+        [](void* context) -> DWORD {
+            auto* c = static_cast<Conversion*>(context);
+            FORMATETC pict = Format(CF_METAFILEPICT, TYMED_MFPICT);
+            StgMediumGuard result;
+            c->result = c->data->GetData(&pict, result.put());
+            return 0;
+        },
+        conversion, 0, nullptr));
+    ASSERT_TRUE(thread);
+    ASSERT_EQ(::WaitForSingleObject(thread.get(), 1000), WAIT_OBJECT_0)
+        << "GetData did not return within a second";
+    EXPECT_EQ(conversion->result, S_OK);
+    conversion->data->Release();
+    delete conversion;
+}
+
+TEST_F(DataTransfer, ExtentsOfHostileFramesNeitherOverflowNorGoNegative)
+{
+    struct Case
+    {
+        const char* what;
+        RECTL frame;
+        LONG cx;
+        LONG cy;
+    };
+    const Case cases[] = {
+        {"the widest frame", {INT_MIN, INT_MIN, INT_MAX, INT_MAX}, LONG_MAX, LONG_MAX},
+        {"an inverted frame", {5000, 0, 0, 2500}, 0, 0},
+        {"a frame inverted in height", {0, 2500, 5000, 0}, 0, 0},
+        {"an ordinary frame", {-100, -200, 4900, 2300}, 5000, 2500},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        UniqueEnhMetaFile picture = UncheckedPicture(PictureBitsWithFrame(c.frame));
+        ASSERT_TRUE(picture);
+        ASSERT_EQ(SetPicture(data_.Get(), picture.get()), S_OK);
+        SIZEL extent = {-1, -1};
+        EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+        EXPECT_EQ(extent.cx, c.cx);
+        EXPECT_EQ(extent.cy, c.cy);
+        FORMATETC f = Format(CF_METAFILEPICT, TYMED_MFPICT);
+        StgMediumGuard medium;
+        if (data_->GetData(&f, medium.put()) != S_OK)
+            continue; // a frame the platform cannot convert gives no picture at all
+        GlobalLockGuard locked(medium->hMetaFilePict);
+        ASSERT_TRUE(locked);
+        EXPECT_EQ(static_cast<const METAFILEPICT*>(locked.get())->xExt, c.cx);
+        EXPECT_EQ(static_cast<const METAFILEPICT*>(locked.get())->yExt, c.cy);
+    }
 }
 
 TEST_F(DataTransfer, SetDataAcceptsOnlyContentInTheExactMedium)

@@ -552,6 +552,9 @@ private:
                 persist->SaveCompleted(nullptr);
         }
 
+        fuzz::Trace(iteration, "media");
+        FeedMedia(random, iteration, data.Get());
+
         fuzz::Trace(iteration, "set");
         // New content through SetData must survive a save and a reload whole.
         Bytes edited = random.Fill(random.Size(4000));
@@ -579,6 +582,86 @@ private:
         Bytes back;
         GetNative(reloadedData.Get(), &back);
         Expect(back == edited, iteration, "the edited document did not survive a save and a reload");
+    }
+
+    // Every medium type, holding what a hostile caller may put in it, against
+    // requests that match it and requests that do not. GetDataHere writes only
+    // into a storage medium asked for as one; SetData takes only the two media
+    // it accepts, a picture only when its records walk to their end. Everything
+    // else is refused, and the caller's medium is left as it was.
+    void FeedMedia(fuzz::Random& random, uint32_t iteration, IDataObject* data)
+    {
+        static const DWORD kMedia[] = {TYMED_NULL,     TYMED_HGLOBAL, TYMED_FILE,   TYMED_ISTREAM,
+                                       TYMED_ISTORAGE, TYMED_GDI,     TYMED_MFPICT, TYMED_ENHMF};
+        const CLIPFORMAT formats[] = {RegisterEmbedSourceFormat(),
+                                      RegisterEmbeddedObjectFormat(),
+                                      RegisterNativeDataFormat(),
+                                      CF_ENHMETAFILE,
+                                      CF_METAFILEPICT,
+                                      CF_TEXT};
+        UniqueHGlobal bytes = BlockOf(random.Fill(random.Size(512)));
+        ComPtr<IStream> stream;
+        ::CreateStreamOnHGlobal(nullptr, TRUE, &stream);
+        ComPtr<ILockBytes> storageBytes;
+        ComPtr<IStorage> storage = NewStorage(&storageBytes);
+        Bytes pictureBits = PictureBits(MakePicture(random).get());
+        if (random.OneIn(2))
+            fuzz::MutateBytes(random, &pictureBits, true);
+        UniqueEnhMetaFile picture(
+            ::SetEnhMetaFileBits(static_cast<UINT>(pictureBits.size()), pictureBits.data()));
+        // No metafile at all is a drawing without a picture.
+        const bool pictureTaken = !picture || IsWellFormedEnhMetaFile(pictureBits.data(), pictureBits.size());
+        wchar_t fileName[] = L"C:\\no such folder\\planted.bin";
+
+        const DWORD medium = kMedia[random.Below(sizeof(kMedia) / sizeof(kMedia[0]))];
+        STGMEDIUM given = {};
+        given.tymed = medium;
+        switch (medium) {
+        case TYMED_HGLOBAL:
+        case TYMED_MFPICT:
+            given.hGlobal = bytes.get();
+            break;
+        case TYMED_FILE:
+            given.lpszFileName = fileName;
+            break;
+        case TYMED_ISTREAM:
+            given.pstm = stream.Get();
+            break;
+        case TYMED_ISTORAGE:
+            given.pstg = random.OneIn(4) ? nullptr : storage.Get();
+            break;
+        case TYMED_GDI:
+            given.hBitmap = reinterpret_cast<HBITMAP>(::GetStockObject(BLACK_BRUSH));
+            break;
+        case TYMED_ENHMF:
+            given.hEnhMetaFile = picture.get();
+            break;
+        }
+        // Matching requests half the time, anything the rest.
+        const CLIPFORMAT format = formats[random.Below(sizeof(formats) / sizeof(formats[0]))];
+        FORMATETC request = {format, nullptr, random.OneIn(4) ? DVASPECT_ICON : DVASPECT_CONTENT, -1,
+                             random.OneIn(2) ? medium : static_cast<DWORD>(random.Below(128))};
+        const bool storageFormat =
+            format == RegisterEmbedSourceFormat() || format == RegisterEmbeddedObjectFormat();
+
+        STGMEDIUM here = given;
+        HRESULT hr = data->GetDataHere(&request, &here);
+        const bool writable =
+            storageFormat && (request.tymed & TYMED_ISTORAGE) && medium == TYMED_ISTORAGE && given.pstg;
+        Expect(writable ? hr == S_OK : hr == DV_E_FORMATETC, iteration,
+               "GetDataHere into a medium of type " + std::to_string(medium) + " gave " + fuzz::Hex(hr));
+        Expect(here.tymed == given.tymed && here.hGlobal == given.hGlobal && here.pUnkForRelease == nullptr,
+               iteration, "GetDataHere changed the caller's medium");
+
+        STGMEDIUM set = given;
+        const bool content = request.dwAspect == DVASPECT_CONTENT;
+        const bool taken = content && ((format == RegisterNativeDataFormat() && medium == TYMED_HGLOBAL) ||
+                                       (format == CF_ENHMETAFILE && medium == TYMED_ENHMF && pictureTaken));
+        hr = data->SetData(&request, &set, FALSE);
+        Expect(hr == (taken ? S_OK : DV_E_FORMATETC), iteration,
+               "SetData of a medium of type " + std::to_string(medium) + " gave " + fuzz::Hex(hr));
+        Expect(set.tymed == given.tymed && set.hGlobal == given.hGlobal, iteration,
+               "SetData changed the caller's medium");
     }
 
     fuzz::Findings findings_;

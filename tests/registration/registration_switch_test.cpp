@@ -212,8 +212,9 @@ protected:
         EXPECT_EQ(Read(automation + L"\\LocalServer32", L"ThreadingModel"), L"both");
         EXPECT_EQ(Read(automation + L"\\TypeLib"), kLibId);
 
-        // The embedded class: its bare path, the default handler, verbs, user
-        // types, status and the Insertable marker. The blank after the class
+        // The embedded class: its quoted path (the bare one only for the 16-bit
+        // key), the default handler, verbs, user types, status and the
+        // Insertable marker. The blank after the class
         // name's closing quote in the script is not part of the name.
         EXPECT_EQ(Read(embedded), L"Quillmorph OLE");
         EXPECT_EQ(SubkeyNames(root, embedded, view),
@@ -223,7 +224,7 @@ protected:
         EXPECT_EQ(Read(embedded + L"\\ProgID"), L"QUILLMORPHOLE.QuillmorphEmbeddedObject.1");
         EXPECT_EQ(Read(embedded + L"\\VersionIndependentProgID"), L"QUILLMORPHOLE.QuillmorphEmbeddedObject");
         EXPECT_EQ(Read(embedded + L"\\LocalServer"), exe);
-        EXPECT_EQ(Read(embedded + L"\\LocalServer32"), exe);
+        EXPECT_EQ(Read(embedded + L"\\LocalServer32"), L"\"" + exe + L"\"");
         EXPECT_EQ(Read(embedded + L"\\LocalServer32", L"ThreadingModel"), L"both");
         EXPECT_EQ(Read(embedded + L"\\TypeLib"), kLibId);
         EXPECT_EQ(Read(embedded + L"\\InProcHandler32"), L"Ole32.dll");
@@ -508,7 +509,8 @@ TEST_F(RegistrationSwitches, WithoutItsTypeLibraryResourceTheServerRegistersTheF
     HRESULT loadFailure = ::LoadTypeLib(copy.TypeLibraryFile().c_str(), none.GetAddressOf());
     ASSERT_TRUE(FAILED(loadFailure));
     EXPECT_EQ(RegisterServer(copy.exe()), static_cast<DWORD>(loadFailure));
-    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kEmbeddedClass) + L"\\LocalServer32"), copy.exe());
+    EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kEmbeddedClass) + L"\\LocalServer32"),
+              L"\"" + copy.exe() + L"\"");
     EXPECT_EQ(ReadString(HKEY_CLASSES_ROOT, std::wstring(kAutomationClass) + L"\\LocalServer32"),
               L"\"" + copy.exe() + L"\"");
 

@@ -601,7 +601,8 @@ TEST_F(RegistryScript, AClassScriptResourceAppliesPerUserWithTheModulesPath)
     EnablePerUserRegistration(true);
     ASSERT_EQ(ApplyRegistryResource(IDR_QUILLMORPHEMBEDDEDOBJECT, true), S_OK);
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classKey), L"Quillmorph OLE");
-    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classKey + L"\\LocalServer32"), self);
+    EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classKey + L"\\LocalServer32"),
+              L"\"" + std::wstring(self) + L"\"");
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classKey + L"\\LocalServer32", L"ThreadingModel"), L"both");
     EXPECT_EQ(ReadString(HKEY_CURRENT_USER, classKey + L"\\verb\\0"), L"&Edit,0,0");
 

@@ -121,7 +121,7 @@ TEST_P(AnyFolder, TheServerRegistersEditsAndUnregistersFromThere)
             L"\"" + server_ + L"\"");
         EXPECT_EQ(
             ReadString(HKEY_CLASSES_ROOT, std::wstring(kEmbeddedClass) + L"\\LocalServer32", nullptr, view),
-            server_);
+            L"\"" + server_ + L"\"");
         EXPECT_EQ(
             ReadString(HKEY_CLASSES_ROOT, std::wstring(kEmbeddedClass) + L"\\LocalServer", nullptr, view),
             server_);
