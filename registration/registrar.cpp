@@ -57,11 +57,12 @@ HRESULT CRegObject::UnregisterScriptResource(LPCOLESTR modulePath, WORD resource
     return ApplyScriptResource(modulePath, MAKEINTRESOURCEW(resourceId), resourceType, false, target);
 }
 
-HRESULT CRegObject::ApplyScriptResource(LPCOLESTR modulePath, LPCOLESTR resourceName, LPCOLESTR resourceType,
-                                        bool registerEntries, ScriptTarget target)
+HRESULT ReadScriptResource(LPCOLESTR modulePath, LPCOLESTR resourceName, LPCOLESTR resourceType,
+                           std::string* text)
 {
-    if (!modulePath || !resourceType)
+    if (!modulePath || !resourceType || !text)
         return E_INVALIDARG;
+    text->clear();
 
     // As data only: the module's code never runs, and a running executable
     // (which the exclusive form cannot open) is read through the shared form.
@@ -86,6 +87,21 @@ HRESULT CRegObject::ApplyScriptResource(LPCOLESTR modulePath, LPCOLESTR resource
     // The script is 8-bit text and ends at its first NUL, if it has one.
     const void* nul = bytes ? std::memchr(bytes, '\0', size) : nullptr;
     const size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
+    try {
+        text->assign(bytes ? bytes : "", length);
+    } catch (const std::bad_alloc&) {
+        return E_OUTOFMEMORY;
+    }
+    return S_OK;
+}
+
+HRESULT CRegObject::ApplyScriptResource(LPCOLESTR modulePath, LPCOLESTR resourceName, LPCOLESTR resourceType,
+                                        bool registerEntries, ScriptTarget target)
+{
+    std::string text;
+    HRESULT hr = ReadScriptResource(modulePath, resourceName, resourceType, &text);
+    if (FAILED(hr))
+        return hr;
     CRegScriptParser parser(*this, target);
-    return parser.ApplyScript(std::string_view(bytes ? bytes : "", length), registerEntries);
+    return parser.ApplyScript(text, registerEntries);
 }

@@ -64,3 +64,10 @@ public:
 private:
     CReplacementMap m_replacements;
 };
+
+// The text of the script resource resourceName of type resourceType in the
+// module file modulePath, loaded as data only: its 8-bit bytes up to the first
+// NUL.
+HRESULT ReadScriptResource(LPCOLESTR modulePath, LPCOLESTR resourceName, LPCOLESTR resourceType,
+                           std::string* text);
+

@@ -71,6 +71,21 @@ HRESULT RegisterRootBlock(ScriptTokenizer& tokens, HKEY root, REGSAM view)
 
 } // namespace
 
+HRESULT ReadRootBlockStart(ScriptTokenizer& tokens, HKEY* root)
+{
+    std::wstring_view token;
+    HRESULT hr = tokens.ReadToken(&token);
+    if (FAILED(hr))
+        return hr;
+    *root = RootKeyFromName(token);
+    if (!*root)
+        return DISP_E_EXCEPTION;
+    hr = tokens.ReadToken(&token);
+    if (FAILED(hr))
+        return hr;
+    return token.empty() || token[0] != L'{' ? DISP_E_EXCEPTION : S_OK;
+}
+
 HKEY RootKeyFromName(std::wstring_view name)
 {
     for (const auto& root : kRootKeys) {
@@ -110,18 +125,10 @@ HRESULT CRegScriptParser::ApplyScript(std::string_view text, bool registerEntrie
 
     ScriptTokenizer tokens(expanded);
     while (!tokens.AtEnd()) {
-        std::wstring_view token;
-        hr = tokens.ReadToken(&token);
+        HKEY root = nullptr;
+        hr = ReadRootBlockStart(tokens, &root);
         if (FAILED(hr))
             return hr;
-        HKEY root = RootKeyFromName(token);
-        if (!root)
-            return DISP_E_EXCEPTION;
-        hr = tokens.ReadToken(&token);
-        if (FAILED(hr))
-            return hr;
-        if (token.empty() || token[0] != L'{')
-            return DISP_E_EXCEPTION;
         hr = registerEntries ? RegisterRootBlock(tokens, root, m_target.view)
                              : ScriptWalk(tokens, m_target.view).WalkBlock(root, WalkMode::Unregister, 1);
         if (FAILED(hr))

@@ -46,6 +46,12 @@ private:
     const ScriptTarget m_target;
 };
 
+class ScriptTokenizer;
+
+// The start of a root block: its root's name and the opening brace.
+// DISP_E_EXCEPTION for a name that is no root or a missing brace.
+HRESULT ReadRootBlockStart(ScriptTokenizer& tokens, HKEY* root);
+
 // The predefined key of a root name ("HKCR", "HKEY_LOCAL_MACHINE", ...), or null.
 HKEY RootKeyFromName(std::wstring_view name);
 // False for the key names that ForceRemove and Delete must never delete.

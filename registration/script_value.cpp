@@ -102,3 +102,18 @@ HRESULT MakeRegistryValue(wchar_t type, std::wstring_view text, RegistryValue* v
         return DISP_E_EXCEPTION;
     }
 }
+
+HRESULT ReadScriptValue(ScriptTokenizer& tokens, RegistryValue* value)
+{
+    std::wstring_view token;
+    HRESULT hr = tokens.ReadToken(&token);
+    if (FAILED(hr))
+        return hr;
+    const wchar_t type = ScriptValueType(token);
+    if (!type)
+        return DISP_E_EXCEPTION;
+    hr = tokens.ReadToken(&token);
+    if (FAILED(hr))
+        return hr;
+    return MakeRegistryValue(type, token, value);
+}

@@ -17,6 +17,12 @@ struct RegistryValue
     std::vector<BYTE> data;
 };
 
+class ScriptTokenizer;
+
+// The type and value tokens that follow a value clause's '=', read as the
+// registry data they make.
+HRESULT ReadScriptValue(ScriptTokenizer& tokens, RegistryValue* value);
+
 // The value type a type token names (case ignored), or 0 for none of the four.
 wchar_t ScriptValueType(std::wstring_view token);
 

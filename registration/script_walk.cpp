@@ -183,18 +183,8 @@ HRESULT ScriptWalk::RegisterKey(std::wstring_view name, HKEY parent, int depth)
 
 HRESULT ScriptWalk::WriteValue(HKEY key, const wchar_t* valueName)
 {
-    std::wstring_view token;
-    HRESULT hr = m_tokens.ReadToken(&token);
-    if (FAILED(hr))
-        return hr;
-    const wchar_t type = ScriptValueType(token);
-    if (!type)
-        return DISP_E_EXCEPTION;
-    hr = m_tokens.ReadToken(&token);
-    if (FAILED(hr))
-        return hr;
     RegistryValue value;
-    hr = MakeRegistryValue(type, token, &value);
+    HRESULT hr = ReadScriptValue(m_tokens, &value);
     if (FAILED(hr))
         return hr;
     const BYTE none = 0;

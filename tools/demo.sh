@@ -13,7 +13,7 @@ if [ -z "${QUILLMORPH_DEMO_IN_DISPLAY:-}" ]; then
         -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$root/build/configure-x86_64.log" 2>&1 ||
         { cat "$root/build/configure-x86_64.log"; exit 1; }
     cmake --build "$root/build/x86_64" -j "$(nproc 2>/dev/null || echo 2)" \
-        --target QuillmorphOLE quillmorph_demo_editor quillmorph_demo_container >/dev/null
+        --target QuillmorphOLE QuillmorphCheck quillmorph_demo_editor quillmorph_demo_container >/dev/null
     # The clipboard needs an X display: run the rest inside a virtual one.
     export QUILLMORPH_DEMO_IN_DISPLAY=1
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
@@ -52,6 +52,7 @@ fi
 install_dir="$WINEPREFIX/drive_c/Program Files/Quillmorph Demo"
 mkdir -p "$install_dir/resources"
 cp "$bin/QuillmorphOLE.exe" "$install_dir/resources/QuillmorphOLE.exe"
+cp "$bin/QuillmorphCheck.exe" "$install_dir/resources/QuillmorphCheck.exe"
 cp "$bin/quillmorph_demo_editor.exe" "$install_dir/Quillmorph.exe"
 server='C:\Program Files\Quillmorph Demo\resources\QuillmorphOLE.exe'
 say "Installed the server as $server"
@@ -89,6 +90,18 @@ if [ -n "$editor_log" ]; then
     say "The drawing application's log:"
     sed 's/^/    /' "$editor_log"
 fi
+
+# The check program, as a support person runs it beside the server, once the
+# container's server has ended (Wine 8 refuses an activation during a server's
+# last second).
+for _ in $(seq 100); do pgrep -f 'Quillmorph Demo.resources.QuillmorphOLE' >/dev/null || break; sleep 0.1; done
+say ""
+say "The installation as the check program beside the server sees it (resources\\QuillmorphCheck.exe):"
+rc=0
+run "$demo/check.log" 'C:\Program Files\Quillmorph Demo\resources\QuillmorphCheck.exe' || rc=$?
+tr -d '\r' <"$demo/check.log" | sed 's/^/    /'
+say "QuillmorphCheck: exit code $rc"
+[ $rc -eq 0 ] || status=1
 
 rc=0
 run "$demo/unregister.log" "$server" /UnregServer || rc=$?
