@@ -4,12 +4,18 @@
 // IPersistStorage through the platform's own proxies, as the real server's do.
 // Its only work is the platform's part of a save: Save writes the two streams
 // into the storage it is given, as large as the arrays the last UpdateAndClose
-// carried (it keeps their sizes, not their bytes). It ends as soon as its last
-// object is released, and by itself after a minute when nobody connects.
+// carried. Started with /KeepDocument (as the soak registers it), it also does
+// the platform's part of keeping a document: the native bytes that arrive are
+// kept in a global block, made anew for each edit as a drawing's is (a block
+// from the array, the kept copy from that block), and GetData hands out a copy
+// of it; the benchmarks start it without, as the floor of a call. It ends as
+// soon as its last object is released, and by itself after a minute when
+// nobody connects.
 
 #include <windows.h>
 #include <ole2.h>
 
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -17,14 +23,27 @@
 
 #include "bench/bench_common.h"
 #include "server/class_ids.h"
+#include "server/handles.h"
 
 namespace {
 
 LONG s_objects = 0;
+bool s_keepDocument = false;
+// The native bytes of the last UpdateAndClose, in one fixed block.
+UniqueHGlobal s_document;
 DWORD s_mainThread = 0;
 bool s_everCreated = false;
 
-class EmptyObject : public IQuillmorphOLE, public IPersistStorage
+// A fixed block holding a copy of size bytes, or none.
+UniqueHGlobal CopyBytes(const void* bytes, SIZE_T size)
+{
+    UniqueHGlobal block(::GlobalAlloc(GMEM_FIXED, size));
+    if (block)
+        std::memcpy(block.get(), bytes, size);
+    return block;
+}
+
+class EmptyObject : public IQuillmorphOLE, public IPersistStorage, public IDataObject
 {
 public:
     EmptyObject()
@@ -47,6 +66,8 @@ public:
             *ppv = static_cast<IQuillmorphOLE*>(this);
         else if (riid == IID_IPersist || riid == IID_IPersistStorage)
             *ppv = static_cast<IPersistStorage*>(this);
+        else if (riid == IID_IDataObject)
+            *ppv = static_cast<IDataObject*>(this);
         else
             return E_NOINTERFACE;
         AddRef();
@@ -82,6 +103,14 @@ public:
     {
         nativeSize_ = ArraySize(f);
         pictureSize_ = ArraySize(g);
+        void* bytes = nullptr;
+        if (!s_keepDocument || nativeSize_ == 0 || FAILED(::SafeArrayAccessData(f.parray, &bytes)))
+            return S_OK;
+        const UniqueHGlobal arrived = CopyBytes(bytes, nativeSize_);
+        ::SafeArrayUnaccessData(f.parray);
+        UniqueHGlobal kept = arrived ? CopyBytes(arrived.get(), nativeSize_) : UniqueHGlobal();
+        if (kept)
+            s_document = std::move(kept);
         return S_OK;
     }
     STDMETHOD(Close)(VARIANT) override { return S_OK; }
@@ -119,6 +148,27 @@ public:
     }
     STDMETHOD(SaveCompleted)(IStorage*) override { return S_OK; }
     STDMETHOD(HandsOffStorage)() override { return S_OK; }
+
+    // IDataObject: the kept document, as a copy, in any global-memory request.
+    STDMETHOD(GetData)(FORMATETC* format, STGMEDIUM* medium) override
+    {
+        if (!format || !medium)
+            return E_INVALIDARG;
+        if (!(format->tymed & TYMED_HGLOBAL) || !s_document)
+            return DV_E_FORMATETC;
+        medium->tymed = TYMED_HGLOBAL;
+        medium->pUnkForRelease = nullptr;
+        medium->hGlobal = CopyBytes(s_document.get(), ::GlobalSize(s_document.get())).release();
+        return medium->hGlobal ? S_OK : E_OUTOFMEMORY;
+    }
+    STDMETHOD(GetDataHere)(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
+    STDMETHOD(QueryGetData)(FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHOD(GetCanonicalFormatEtc)(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
+    STDMETHOD(SetData)(FORMATETC*, STGMEDIUM*, BOOL) override { return E_NOTIMPL; }
+    STDMETHOD(EnumFormatEtc)(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
+    STDMETHOD(DAdvise)(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHOD(DUnadvise)(DWORD) override { return OLE_E_ADVISENOTSUPPORTED; }
+    STDMETHOD(EnumDAdvise)(IEnumSTATDATA**) override { return OLE_E_ADVISENOTSUPPORTED; }
 
 private:
     static ULONG ArraySize(const VARIANT& value)
@@ -169,9 +219,10 @@ public:
 
 } // namespace
 
-int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
+int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR commandLine, int)
 {
     s_mainThread = ::GetCurrentThreadId();
+    s_keepDocument = std::strstr(commandLine, "/KeepDocument") != nullptr;
     if (FAILED(::CoInitialize(nullptr)))
         return 1;
     static Factory factory;

@@ -535,13 +535,14 @@ std::string StallRecord(const Installation& install, const FaultSite& site, cons
 
 // The platform's part of an edit: the minimal server, registered for the run,
 // goes through the same calls with empty methods; the same editor program hands
-// an edited document of the same size back to it; the container saves the
-// server's object twice (when asked, and its own save).
+// an edited document of the same size back to it, which it keeps; the container
+// saves the server's object twice (when asked, and its own save) and reads the
+// document back once, as the soak's container does after each edit.
 std::vector<Sample> BaselineEdits(const Installation& install, size_t count, size_t warmUp,
                                   const HandleCounter& counter, std::string* failure)
 {
     const std::wstring classKey = L"CLSID\\{5E0B7D21-93C4-4A6F-B812-7C3D0E94A6B1}";
-    const std::wstring command = L"\"" + BinFolder() + L"\\bench_minimal_server.exe\"";
+    const std::wstring command = L"\"" + BinFolder() + L"\\bench_minimal_server.exe\" /KeepDocument";
     HKEY key = nullptr;
     if (::RegCreateKeyExW(HKEY_CLASSES_ROOT, (classKey + L"\\LocalServer32").c_str(), 0, nullptr, 0,
                           KEY_WRITE, nullptr, &key, nullptr) != ERROR_SUCCESS) {
@@ -557,10 +558,11 @@ std::vector<Sample> BaselineEdits(const Installation& install, size_t count, siz
     {
         ComPtr<IQuillmorphOLE> minimal;
         ComPtr<IPersistStorage> persist;
+        ComPtr<IDataObject> data;
         if (FAILED(::CoCreateInstance(bench::kMinimalServerClass, nullptr, CLSCTX_LOCAL_SERVER,
                                       IID_IQuillmorphOLE,
                                       reinterpret_cast<void**>(minimal.GetAddressOf()))) ||
-            FAILED(minimal.As(&persist))) {
+            FAILED(minimal.As(&persist)) || FAILED(minimal.As(&data))) {
             *failure = "starting the minimal server";
             return {};
         }
@@ -582,6 +584,10 @@ std::vector<Sample> BaselineEdits(const Installation& install, size_t count, siz
             for (int save = 0; save < 2; ++save) {
                 persist->Save(storage.Get(), TRUE);
                 persist->SaveCompleted(nullptr);
+            }
+            if (NativeOf(data.Get()).size() != 50007 + 7 * i) {
+                *failure = "the document kept by the minimal server after baseline edit " + std::to_string(i);
+                return {};
             }
             if (i >= warmUp)
                 samples.push_back(TakeSample(counter, server.get(), i - warmUp + 1));
