@@ -368,62 +368,7 @@ std::string StorageCycle(IQuillmorphOLE* automation, size_t i, int* setDataAccep
     return std::string();
 }
 
-TEST_F(Soak, StorageCyclesAgainstOneServerLeaveNoTrace)
-{
-    const Installation install = Installation::Make(L"Quillmorph Soak Cycles", L"fault_editor.exe");
-    ASSERT_TRUE(install.error.empty()) << install.error;
-    const size_t cycles = CountFromEnvironment("QUILLMORPH_SOAK_CYCLES", 50);
-    const size_t warmUp = 10;
-    const size_t every = std::max<size_t>(1, cycles / 25);
-
-    ComPtr<IQuillmorphOLE> automation;
-    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                 reinterpret_cast<void**>(automation.GetAddressOf())),
-              S_OK);
-    UniqueKernelHandle server = TheServer();
-    ASSERT_TRUE(server);
-
-    const HandleCounter counter;
-    std::vector<Sample> samples;
-    int setDataAccepted = 0;
-    const ULONGLONG start = NowMs();
-    for (size_t i = 0; i < warmUp + cycles; ++i) {
-        const std::string failure = StorageCycle(automation.Get(), i, &setDataAccepted);
-        ASSERT_EQ(failure, "") << "cycle " << i;
-        if (i >= warmUp && (i - warmUp) % every == every - 1)
-            samples.push_back(TakeSample(counter, server.get(), i - warmUp + 1));
-    }
-    const ULONGLONG elapsed = NowMs() - start;
-    std::printf("%zu storage cycles (+%zu warm-up) in %llu ms, %.1f ms each; SetData accepted %d times "
-                "(the rest answered E_NOTIMPL)\n",
-                cycles, warmUp, elapsed, static_cast<double>(elapsed) / static_cast<double>(cycles + warmUp),
-                setDataAccepted);
-    ExpectNoGrowth("cycles", samples);
-    EXPECT_EQ(::WaitForSingleObject(server.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
-        << "one server throughout";
-
-    automation.Reset();
-    ExpectServerEnds(server.get());
-}
-
-// Bytes per step: the least-squares slope of the private bytes over the samples.
-double Slope(const std::vector<Sample>& samples)
-{
-    const double n = static_cast<double>(samples.size());
-    double sumX = 0, sumY = 0, sumXX = 0, sumXY = 0;
-    for (const Sample& s : samples) {
-        const double x = static_cast<double>(s.at);
-        const double y = static_cast<double>(s.privateBytes);
-        sumX += x;
-        sumY += y;
-        sumXX += x * x;
-        sumXY += x * y;
-    }
-    const double spread = n * sumXX - sumX * sumX;
-    return spread > 0 ? (n * sumXY - sumX * sumY) / spread : 0.0;
-}
-
-// Fails the run when the edits stop making progress: after limitMs in one step
+// Fails the run when the soak stops making progress: after limitMs in one step
 // it prints what the container was doing and what record() adds (which call each
 // process waits in), and ends this process with a failure, since the step itself
 // may never return.
@@ -513,6 +458,70 @@ std::string Backtraces(const std::wstring& file)
         start = end + 1;
     }
     return kept.empty() ? "(the debugger printed no stacks of the server or the container)\n" : kept;
+}
+
+TEST_F(Soak, StorageCyclesAgainstOneServerLeaveNoTrace)
+{
+    const Installation install = Installation::Make(L"Quillmorph Soak Cycles", L"fault_editor.exe");
+    ASSERT_TRUE(install.error.empty()) << install.error;
+    const size_t cycles = CountFromEnvironment("QUILLMORPH_SOAK_CYCLES", 50);
+    const size_t warmUp = 10;
+    const size_t every = std::max<size_t>(1, cycles / 25);
+
+    ComPtr<IQuillmorphOLE> automation;
+    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
+                                 reinterpret_cast<void**>(automation.GetAddressOf())),
+              S_OK);
+    UniqueKernelHandle server = TheServer();
+    ASSERT_TRUE(server);
+
+    const HandleCounter counter;
+    std::vector<Sample> samples;
+    int setDataAccepted = 0;
+    const DWORD stallMs = static_cast<DWORD>(CountFromEnvironment("QUILLMORPH_SOAK_STALL_MS", 60000));
+    const ULONGLONG start = NowMs();
+    {
+        StallWatchdog watchdog(stallMs, [&] {
+            return "stacks of the server and the container:\n" +
+                   Backtraces(install.File(L"stall-stacks.txt"));
+        });
+        for (size_t i = 0; i < warmUp + cycles; ++i) {
+            watchdog.Step("storage cycle " + std::to_string(i));
+            const std::string failure = StorageCycle(automation.Get(), i, &setDataAccepted);
+            ASSERT_EQ(failure, "") << "cycle " << i;
+            if (i >= warmUp && (i - warmUp) % every == every - 1)
+                samples.push_back(TakeSample(counter, server.get(), i - warmUp + 1));
+        }
+        watchdog.Step("done");
+    }
+    const ULONGLONG elapsed = NowMs() - start;
+    std::printf("%zu storage cycles (+%zu warm-up) in %llu ms, %.1f ms each; SetData accepted %d times "
+                "(the rest answered E_NOTIMPL)\n",
+                cycles, warmUp, elapsed, static_cast<double>(elapsed) / static_cast<double>(cycles + warmUp),
+                setDataAccepted);
+    ExpectNoGrowth("cycles", samples);
+    EXPECT_EQ(::WaitForSingleObject(server.get(), 0), static_cast<DWORD>(WAIT_TIMEOUT))
+        << "one server throughout";
+
+    automation.Reset();
+    ExpectServerEnds(server.get());
+}
+
+// Bytes per step: the least-squares slope of the private bytes over the samples.
+double Slope(const std::vector<Sample>& samples)
+{
+    const double n = static_cast<double>(samples.size());
+    double sumX = 0, sumY = 0, sumXX = 0, sumXY = 0;
+    for (const Sample& s : samples) {
+        const double x = static_cast<double>(s.at);
+        const double y = static_cast<double>(s.privateBytes);
+        sumX += x;
+        sumY += y;
+        sumXX += x * x;
+        sumXY += x * y;
+    }
+    const double spread = n * sumXX - sumX * sumX;
+    return spread > 0 ? (n * sumXY - sumX * sumY) / spread : 0.0;
 }
 
 // What the editor of the edit under key and the container's site have seen: the
