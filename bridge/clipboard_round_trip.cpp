@@ -12,27 +12,11 @@
 #include "embedded/clipboard_formats.h"
 #include "embedded/embedded_object.h"
 #include "embedded/stream_reading.h"
+#include "server/handles.h"
 
 using Microsoft::WRL::ComPtr;
 
 namespace {
-
-// OLE for the length of one call, on top of whatever the thread already has.
-class OleInitializeGuard
-{
-public:
-    OleInitializeGuard() : hr_(::OleInitialize(nullptr)) {}
-    OleInitializeGuard(const OleInitializeGuard&) = delete;
-    OleInitializeGuard& operator=(const OleInitializeGuard&) = delete;
-    ~OleInitializeGuard()
-    {
-        if (SUCCEEDED(hr_))
-            ::OleUninitialize();
-    }
-
-private:
-    HRESULT hr_;
-};
 
 // A storage medium that carries a storage, released when done.
 bool GetClipboardStorage(IDataObject* clipboard, CLIPFORMAT clipFormat, StgMediumGuard* medium)

@@ -1,6 +1,6 @@
 #include "check/check_report.h"
 
-#include "check/owners.h"
+#include "server/handles.h"
 
 #include <cstdio>
 #include <cwchar>

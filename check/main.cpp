@@ -16,11 +16,11 @@
 #include "check/drawing_application_check.h"
 #include "check/installation.h"
 #include "check/live_check.h"
-#include "check/owners.h"
 #include "check/registration_check.h"
 #include "check/repair.h"
 #include "check/temporary_folder_check.h"
 #include "check/type_library_check.h"
+#include "server/handles.h"
 
 namespace {
 
@@ -77,23 +77,6 @@ int CannotRun(const Options& options, const std::wstring& reason)
     return kCannotRun;
 }
 
-class OleScope
-{
-public:
-    OleScope() : hr_(::OleInitialize(nullptr)) {}
-    OleScope(const OleScope&) = delete;
-    OleScope& operator=(const OleScope&) = delete;
-    ~OleScope()
-    {
-        if (SUCCEEDED(hr_))
-            ::OleUninitialize();
-    }
-    HRESULT status() const { return hr_; }
-
-private:
-    HRESULT hr_;
-};
-
 } // namespace
 
 int main()
@@ -104,7 +87,7 @@ int main()
         WriteOutput((unknown.empty() ? std::wstring() : L"Unknown argument: " + unknown + L"\r\n") + kUsage);
         return kCannotRun;
     }
-    OleScope ole;
+    OleInitializeGuard ole;
     if (FAILED(ole.status()))
         return CannotRun(options, L"the component runtime does not start: " + DescribeResult(ole.status()));
 

@@ -1,7 +1,7 @@
 #include "check/temporary_folder_check.h"
 
 #include "bridge/editor_launch.h"
-#include "check/owners.h"
+#include "server/handles.h"
 #include "server/handles.h"
 
 namespace {

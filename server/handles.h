@@ -88,6 +88,14 @@ inline void ReleaseTypeInfo(ITypeInfo* info)
 {
     info->Release();
 }
+inline void FreeLocal(HLOCAL h)
+{
+    ::LocalFree(h);
+}
+inline void CloseSearch(HANDLE h)
+{
+    ::FindClose(h);
+}
 } // namespace handle_detail
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, &handle_detail::CloseKernelHandle>;
@@ -104,11 +112,20 @@ using UniqueWindow = UniqueHandle<HWND, &handle_detail::DestroyWindowHandle>;
 // A counted reference that, unlike ComPtr, is ready before any constructor runs:
 // for a holder that must be usable from the first call.
 using UniqueTypeInfo = UniqueHandle<ITypeInfo*, &handle_detail::ReleaseTypeInfo>;
+// Memory the platform hands out with LocalAlloc (message texts, argument lists).
+using UniqueLocalMemory = UniqueHandle<HLOCAL, &handle_detail::FreeLocal>;
+using UniqueSearch = UniqueHandle<HANDLE, &handle_detail::CloseSearch>;
 
 // File functions report failure as INVALID_HANDLE_VALUE; the owner holds null then.
 inline UniqueKernelHandle AdoptFileHandle(HANDLE h)
 {
     return UniqueKernelHandle(h == INVALID_HANDLE_VALUE ? nullptr : h);
+}
+
+// A file search reports failure as INVALID_HANDLE_VALUE; the owner holds null then.
+inline UniqueSearch AdoptSearchHandle(HANDLE h)
+{
+    return UniqueSearch(h == INVALID_HANDLE_VALUE ? nullptr : h);
 }
 
 // Holds a slim reader/writer lock exclusively for the guard's lifetime.
@@ -122,6 +139,25 @@ public:
 
 private:
     SRWLOCK& lock_;
+};
+
+// OLE for the guard's lifetime, on top of whatever the thread already has: each
+// successful OleInitialize is matched by one OleUninitialize.
+class OleInitializeGuard
+{
+public:
+    OleInitializeGuard() : hr_(::OleInitialize(nullptr)) {}
+    OleInitializeGuard(const OleInitializeGuard&) = delete;
+    OleInitializeGuard& operator=(const OleInitializeGuard&) = delete;
+    ~OleInitializeGuard()
+    {
+        if (SUCCEEDED(hr_))
+            ::OleUninitialize();
+    }
+    HRESULT status() const { return hr_; }
+
+private:
+    HRESULT hr_;
 };
 
 // A DC obtained with GetDC is given back with ReleaseDC, not deleted.
