@@ -157,10 +157,18 @@ TEST_P(AnyFolder, TheServerRegistersEditsAndUnregistersFromThere)
     ASSERT_TRUE(WaitForNoProcess(kServerImage, 20000)) << "the server ends after the last release";
 
     // The clipboard road: the bytes TripForward makes are read back by TripBack.
+    // The server that just ended may still be known to Wine's activation
+    // service for a moment, which then refuses the class (0x80040152) where
+    // Windows would start a new server; a few tries over a few seconds.
     ComPtr<IQuillmorphOLE> bridge;
-    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                 reinterpret_cast<void**>(bridge.GetAddressOf())),
-              S_OK);
+    HRESULT activated = E_FAIL;
+    for (int attempt = 0; attempt < 10 && FAILED(activated); ++attempt) {
+        if (attempt)
+            ::Sleep(500);
+        activated = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
+                                       reinterpret_cast<void**>(bridge.ReleaseAndGetAddressOf()));
+    }
+    ASSERT_EQ(activated, S_OK);
     const Bytes native = PatternBytes(5000, 12);
     VariantGuard a, b, c, d;
     bridge_test::MakeByteArray(native, a.get());
