@@ -132,22 +132,30 @@ TEST_F(OpenEdits, ActivateWritesTheWholeDocumentBesideTheReservedTemporaryName)
 }
 
 // Documents planted under the names the platform's temporary numbering hands
-// out. The platform numbers from its millisecond clock, and planting a file
-// takes longer than a millisecond here, so a window of names a few seconds
-// ahead of the clock is planted and the test waits for the clock to enter it:
-// every name the server tries in the next call then lies in the window.
+// out. The numbering starts from the millisecond clock and walks up past every
+// name whose ".tmp" is taken. So a stretch of names a little ahead of the clock
+// gets its ".tmp" files planted, all but a run of names at its end: wherever
+// the clock stands within the stretch when the server asks, each reservation
+// lands on the next name of the run, in order, however fast or slow the server
+// is between its tries. Documents are planted on the first names of the run.
 class PlantedDocuments
 {
 public:
+    static const DWORD kRun = 16;
+
     explicit PlantedDocuments(const std::wstring& folder) : folder_(folder) {}
 
-    // Plants the window (every eighth name left free, with gaps) and waits
-    // until the clock stands at its start. False when planting cannot keep
-    // ahead of the clock.
-    bool PlantWindowAndWait(bool gaps)
+    // Plants a stretch whose run has a ".ZRN" on its first `taken` names and
+    // waits until the clock stands inside the stretch. False when planting
+    // cannot keep ahead of the clock.
+    bool PlantAndWait(DWORD taken)
     {
-        const DWORD window = 600;
-        for (DWORD lead = 3000; lead <= 24000; lead *= 2) {
+        // A name read while the clock is inside an earlier stretch would be
+        // one walked up to, not where the clock stands.
+        const LONG inside = static_cast<LONG>(start_ + kStretch - ::GetTickCount());
+        if (start_ && inside > 0)
+            ::Sleep(static_cast<DWORD>(inside));
+        for (DWORD lead = 2000; lead <= 16000; lead *= 2) {
             // Where the numbering stands now, read from a name it hands out.
             wchar_t probe[MAX_PATH] = {};
             if (::GetTempFileNameW(folder_.c_str(), L"OLE", 0, probe) == 0)
@@ -155,24 +163,40 @@ public:
             const DWORD now = ::GetTickCount();
             ::DeleteFileW(probe);
             const DWORD number = std::wcstoul(probe + folder_.size() + 4, nullptr, 16);
-            const DWORD start = now + lead;
-            for (DWORD i = 0; i < window; ++i) {
-                if (gaps && i % 8 == 7)
-                    continue;
-                const std::wstring name = NameOf(number + lead + i);
-                if (!WriteFileBytes(folder_ + L"\\" + name, kContent))
+            run_ = number + lead + kStretch - kRun;
+            for (DWORD i = 0; i < kStretch - kRun; ++i)
+                if (!Plant(NameOf(number + lead + i, L".tmp")))
                     return false;
-                names_.insert(Upper(name));
-            }
+            for (DWORD i = 0; i < taken; ++i)
+                if (!Plant(NameOf(run_ + i, L".ZRN")))
+                    return false;
             // A little past the start: the clock read here and the one the
             // numbering uses may differ by a few milliseconds.
-            const LONG left = static_cast<LONG>(start - ::GetTickCount());
+            start_ = now + lead;
+            const LONG left = static_cast<LONG>(start_ - ::GetTickCount());
             if (left > 20) {
                 ::Sleep(static_cast<DWORD>(left) + 50);
                 return true;
             }
         }
         return false;
+    }
+
+    // True while the clock has not reached the run: every reservation made
+    // since the wait was aimed at the run. A machine that stalls for most of
+    // a second between the wait and the call makes the try inconclusive.
+    bool ClockStillAhead() const
+    {
+        return static_cast<LONG>(::GetTickCount() - start_) < static_cast<LONG>(kStretch - kRun - 100);
+    }
+
+    // The document name of the run's i-th name.
+    std::wstring RunDocument(DWORD i) const { return Upper(NameOf(run_ + i, L".ZRN")); }
+
+    static std::wstring Upper(std::wstring text)
+    {
+        ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
+        return text;
     }
 
     bool IsPlanted(const std::wstring& name) const { return names_.count(Upper(name)) != 0; }
@@ -187,48 +211,70 @@ public:
         size_t changed = 0;
         for (const std::wstring& name : names_)
             changed += ReadFileBytes(folder_ + L"\\" + name) != kContent;
-        EXPECT_EQ(changed, 0u) << "planted documents were written to";
+        EXPECT_EQ(changed, 0u) << "planted files were written to";
     }
 
 private:
-    static std::wstring NameOf(DWORD number)
+    // Names half a second's worth of the clock.
+    static const DWORD kStretch = 500;
+
+    bool Plant(const std::wstring& name)
     {
-        // The numbers run from 1 to FFFF.
-        wchar_t name[16] = {};
-        std::swprintf(name, 16, L"OLE%X.ZRN", static_cast<unsigned>((number - 1) % 0xFFFF + 1));
-        return name;
+        names_.insert(Upper(name));
+        return WriteFileBytes(folder_ + L"\\" + name, kContent);
     }
 
-    static std::wstring Upper(std::wstring text)
+    static std::wstring NameOf(DWORD number, const wchar_t* extension)
     {
-        ::CharUpperBuffW(&text[0], static_cast<DWORD>(text.size()));
-        return text;
+        // The numbers run from 1 to FFFF, written as the platform writes them.
+        wchar_t name[16] = {};
+        std::swprintf(name, 16, L"OLE%x%ls", static_cast<unsigned>((number - 1) % 0xFFFF + 1), extension);
+        return name;
     }
 
     const Bytes kContent = {'p', 'l', 'a', 'n', 't', 'e', 'd'};
     std::wstring folder_;
     std::set<std::wstring> names_;
+    DWORD run_ = 0;
+    DWORD start_ = 0;
 };
 
 TEST_F(OpenEdits, ADocumentAlreadyUnderTheReservedNameIsLeftAsItIsAndAnotherNameIsTried)
 {
     const Bytes native = PatternBytes(1000, 3);
     PlantedDocuments planted(temp_);
+    std::wstring name;
+    EditFiles files;
 
     // Every name the server could reserve is taken: it gives up after a few,
     // and leaves nothing of its own behind.
-    ASSERT_TRUE(planted.PlantWindowAndWait(false)) << "planting could not keep ahead of the platform's clock";
-    std::wstring name;
-    EditFiles files;
-    EXPECT_EQ(WriteNativeDocumentFile(native.data(), native.size(), &name, &files),
-              HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
+    HRESULT hr = S_OK;
+    for (int tries = 0; tries < 3; ++tries) {
+        ASSERT_TRUE(planted.PlantAndWait(PlantedDocuments::kRun))
+            << "planting could not keep ahead of the clock";
+        hr = WriteNativeDocumentFile(native.data(), native.size(), &name, &files);
+        if (planted.ClockStillAhead())
+            break;
+        files.Remove();
+        hr = E_PENDING;
+    }
+    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
     EXPECT_TRUE(files.document().empty());
     planted.ExpectUntouchedAndAlone();
 
-    // With every eighth name free, the server finds one.
-    ASSERT_TRUE(planted.PlantWindowAndWait(true));
-    ASSERT_EQ(WriteNativeDocumentFile(native.data(), native.size(), &name, &files), S_OK);
+    // With the sixth name of the run free, the server reserves five taken
+    // names in turn and writes the sixth.
+    for (int tries = 0; tries < 3; ++tries) {
+        ASSERT_TRUE(planted.PlantAndWait(5));
+        hr = WriteNativeDocumentFile(native.data(), native.size(), &name, &files);
+        if (planted.ClockStillAhead())
+            break;
+        files.Remove();
+        hr = E_PENDING;
+    }
+    ASSERT_EQ(hr, S_OK);
     const std::wstring document = name.substr(name.rfind(L'\\') + 1);
+    EXPECT_EQ(PlantedDocuments::Upper(document), planted.RunDocument(5));
     EXPECT_FALSE(planted.IsPlanted(document));
     EXPECT_EQ(ReadFileBytes(name), native);
     EXPECT_EQ(files.document(), name);
