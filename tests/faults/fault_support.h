@@ -9,7 +9,6 @@
 
 #include <wrl/client.h>
 
-#include <fstream>
 #include <functional>
 #include <map>
 #include <string>
@@ -115,18 +114,8 @@ struct Installation
     // The editor's record once it has ended (empty after the time-out).
     std::map<std::string, std::string> EditorLog(LONG key, DWORD timeoutMs = 60000) const
     {
-        const std::wstring path = File(L"editor-" + std::to_wstring(key) + L".log");
-        std::map<std::string, std::string> entries;
-        if (!WaitFor([&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; },
-                     timeoutMs))
-            return entries;
-        std::ifstream in(Narrow(path));
-        std::string line;
-        while (std::getline(in, line)) {
-            const size_t equals = line.find('=');
-            entries[line.substr(0, equals)] = equals == std::string::npos ? "" : line.substr(equals + 1);
-        }
-        return entries;
+        return testing_support::WaitForEditorLog(File(L"editor-" + std::to_wstring(key) + L".log"),
+                                                 timeoutMs);
     }
 };
 

@@ -151,15 +151,21 @@ std::vector<BYTE> NativeDataOf(IDataObject* data)
 
 std::map<std::string, std::string> WaitForEditorLog(const std::wstring& path, DWORD timeoutMs)
 {
+    // An editor renames its finished record into place. For a moment after the
+    // rename its handle, opened for deletion, is still open, and an ordinary
+    // open, which does not share deletion, fails: the record is read again
+    // until it opens. A record always has a line.
     std::map<std::string, std::string> entries;
-    if (!WaitFor([&] { return ::GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES; }, timeoutMs))
-        return entries;
-    std::ifstream in(std::filesystem::path(path), std::ios::binary);
-    for (std::string line; std::getline(in, line);) {
-        const size_t equals = line.find('=');
-        if (equals != std::string::npos)
-            entries[line.substr(0, equals)] = line.substr(equals + 1);
-    }
+    WaitFor(
+        [&] {
+            std::ifstream in(std::filesystem::path(path), std::ios::binary);
+            for (std::string line; std::getline(in, line);) {
+                const size_t equals = line.find('=');
+                entries[line.substr(0, equals)] = equals == std::string::npos ? "" : line.substr(equals + 1);
+            }
+            return !entries.empty();
+        },
+        timeoutMs);
     return entries;
 }
 

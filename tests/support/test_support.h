@@ -89,7 +89,8 @@ bool Is32BitExecutable(const std::wstring& exe);
 std::vector<BYTE> NativeDataOf(IDataObject* data);
 
 // The record a test drawing application leaves when it ends ("name=value"
-// lines in UTF-8), once the file at path is there; empty after timeoutMs.
+// lines in UTF-8; a line without "=" has an empty value), once it can be read;
+// empty after timeoutMs.
 std::map<std::string, std::string> WaitForEditorLog(const std::wstring& path, DWORD timeoutMs = 30000);
 
 // Milliseconds from a monotonic clock.
