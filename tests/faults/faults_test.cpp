@@ -271,9 +271,14 @@ TEST_F(Faults, TwoContainersEditsInterleavedEachReturnToTheirOwnDrawing)
     UniqueKernelHandle other =
         StartProcess(BinFolder() + L"\\fault_container.exe", L"edit \"" + pathC + L"\" \"" + ready + L"\"");
     ASSERT_TRUE(other);
-    ASSERT_TRUE(
-        WaitFor([&] { return ::GetFileAttributesW(ready.c_str()) != INVALID_FILE_ATTRIBUTES; }, 60000));
-    const Bytes readyText = bridge_test::ReadFileBytes(ready);
+    // Read until it opens: the other container renames it into place.
+    Bytes readyText;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            readyText = bridge_test::ReadFileBytes(ready);
+            return !readyText.empty();
+        },
+        60000));
     EXPECT_EQ(std::string(readyText.begin(), readyText.end()), "open=0x00000000\nverb=0x00000000\n");
     ASSERT_EQ(b.Open(), S_OK);
     ASSERT_EQ(b.Edit(), S_OK);
