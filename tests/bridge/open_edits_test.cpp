@@ -245,34 +245,31 @@ TEST_F(OpenEdits, ADocumentAlreadyUnderTheReservedNameIsLeftAsItIsAndAnotherName
     PlantedDocuments planted(temp_);
     std::wstring name;
     EditFiles files;
+    // The document written with the run's first names taken. A call that ends
+    // after the clock reached the run proves nothing and is made again;
+    // E_PENDING when no call could be aimed in three tries, E_ABORT when
+    // planting could not keep ahead of the clock.
+    auto WriteWithRunTaken = [&](DWORD taken) {
+        for (int tries = 0; tries < 3; ++tries) {
+            if (!planted.PlantAndWait(taken))
+                return E_ABORT;
+            const HRESULT hr = WriteNativeDocumentFile(native.data(), native.size(), &name, &files);
+            if (planted.ClockStillAhead())
+                return hr;
+            files.Remove();
+        }
+        return E_PENDING;
+    };
 
     // Every name the server could reserve is taken: it gives up after a few,
     // and leaves nothing of its own behind.
-    HRESULT hr = S_OK;
-    for (int tries = 0; tries < 3; ++tries) {
-        ASSERT_TRUE(planted.PlantAndWait(PlantedDocuments::kRun))
-            << "planting could not keep ahead of the clock";
-        hr = WriteNativeDocumentFile(native.data(), native.size(), &name, &files);
-        if (planted.ClockStillAhead())
-            break;
-        files.Remove();
-        hr = E_PENDING;
-    }
-    EXPECT_EQ(hr, HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
+    EXPECT_EQ(WriteWithRunTaken(PlantedDocuments::kRun), HRESULT_FROM_WIN32(ERROR_FILE_EXISTS));
     EXPECT_TRUE(files.document().empty());
     planted.ExpectUntouchedAndAlone();
 
     // With the sixth name of the run free, the server reserves five taken
     // names in turn and writes the sixth.
-    for (int tries = 0; tries < 3; ++tries) {
-        ASSERT_TRUE(planted.PlantAndWait(5));
-        hr = WriteNativeDocumentFile(native.data(), native.size(), &name, &files);
-        if (planted.ClockStillAhead())
-            break;
-        files.Remove();
-        hr = E_PENDING;
-    }
-    ASSERT_EQ(hr, S_OK);
+    ASSERT_EQ(WriteWithRunTaken(5), S_OK);
     const std::wstring document = name.substr(name.rfind(L'\\') + 1);
     EXPECT_EQ(PlantedDocuments::Upper(document), planted.RunDocument(5));
     EXPECT_FALSE(planted.IsPlanted(document));

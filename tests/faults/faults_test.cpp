@@ -271,15 +271,9 @@ TEST_F(Faults, TwoContainersEditsInterleavedEachReturnToTheirOwnDrawing)
     UniqueKernelHandle other =
         StartProcess(BinFolder() + L"\\fault_container.exe", L"edit \"" + pathC + L"\" \"" + ready + L"\"");
     ASSERT_TRUE(other);
-    // Read until it opens: the other container renames it into place.
-    Bytes readyText;
-    ASSERT_TRUE(WaitFor(
-        [&] {
-            readyText = bridge_test::ReadFileBytes(ready);
-            return !readyText.empty();
-        },
-        60000));
-    EXPECT_EQ(std::string(readyText.begin(), readyText.end()), "open=0x00000000\nverb=0x00000000\n");
+    const std::string readyText = WaitForRecord(ready, 60000);
+    ASSERT_FALSE(readyText.empty());
+    EXPECT_EQ(readyText, "open=0x00000000\nverb=0x00000000\n");
     ASSERT_EQ(b.Open(), S_OK);
     ASSERT_EQ(b.Edit(), S_OK);
     for (LONG key = 0; key < 3; ++key)

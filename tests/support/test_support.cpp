@@ -149,23 +149,30 @@ std::vector<BYTE> NativeDataOf(IDataObject* data)
     return lock ? std::vector<BYTE>(lock.bytes(), lock.bytes() + size) : std::vector<BYTE>();
 }
 
-std::map<std::string, std::string> WaitForEditorLog(const std::wstring& path, DWORD timeoutMs)
+std::string WaitForRecord(const std::wstring& path, DWORD timeoutMs)
 {
-    // An editor renames its finished record into place. For a moment after the
-    // rename its handle, opened for deletion, is still open, and an ordinary
-    // open, which does not share deletion, fails: the record is read again
-    // until it opens. A record always has a line.
-    std::map<std::string, std::string> entries;
+    // For a moment after the rename the writer's handle, opened for deletion,
+    // is still open, and an ordinary open, which does not share deletion,
+    // fails: the record is read again until it opens. A record is never empty.
+    std::string text;
     WaitFor(
         [&] {
             std::ifstream in(std::filesystem::path(path), std::ios::binary);
-            for (std::string line; std::getline(in, line);) {
-                const size_t equals = line.find('=');
-                entries[line.substr(0, equals)] = equals == std::string::npos ? "" : line.substr(equals + 1);
-            }
-            return !entries.empty();
+            text.assign(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
+            return !text.empty();
         },
         timeoutMs);
+    return text;
+}
+
+std::map<std::string, std::string> WaitForEditorLog(const std::wstring& path, DWORD timeoutMs)
+{
+    std::map<std::string, std::string> entries;
+    std::istringstream in(WaitForRecord(path, timeoutMs));
+    for (std::string line; std::getline(in, line);) {
+        const size_t equals = line.find('=');
+        entries[line.substr(0, equals)] = equals == std::string::npos ? "" : line.substr(equals + 1);
+    }
     return entries;
 }
 

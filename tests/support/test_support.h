@@ -88,6 +88,10 @@ bool Is32BitExecutable(const std::wstring& exe);
 // flavour on a global block); empty when it serves none.
 std::vector<BYTE> NativeDataOf(IDataObject* data);
 
+// The text of a record that a test program renames into place when it is
+// whole, once it can be read; empty after timeoutMs.
+std::string WaitForRecord(const std::wstring& path, DWORD timeoutMs);
+
 // The record a test drawing application leaves when it ends ("name=value"
 // lines in UTF-8; a line without "=" has an empty value), once it can be read;
 // empty after timeoutMs.
