@@ -100,31 +100,44 @@ struct Relationship
     std::string target;
 };
 
-// The image relationship referred to nearest the object's own reference in
-// its part: each format keeps the replacement image in the object's element,
-// before the reference (word processing) or after it (spreadsheets, slides).
-const Relationship* NearestImage(const std::string& part, const std::string& objectId,
-                                 const std::vector<Relationship>& relations)
+// The span of the object's own element around its reference: each format
+// keeps the replacement image inside it (the word-processing object, the
+// spreadsheet's object, the slide's object frame).
+bool ObjectElement(const std::string& part, size_t reference, size_t* begin, size_t* end)
 {
-    const size_t reference = part.find("\"" + objectId + "\"");
-    if (reference == std::string::npos)
-        return nullptr;
-    const Relationship* nearest = nullptr;
-    size_t best = 4096;
-    for (const Relationship& relation : relations) {
-        if (relation.type.find("/image") == std::string::npos)
-            continue;
-        const std::string quoted = "\"" + relation.id + "\"";
-        const size_t after = part.find(quoted, reference);
-        const size_t before = part.rfind(quoted, reference);
-        const size_t distance = std::min(after == std::string::npos ? best : after - reference,
-                                         before == std::string::npos ? best : reference - before);
-        if (distance < best) {
-            best = distance;
-            nearest = &relation;
+    static const char* const kTags[] = {"w:object", "p:oleObj", "oleObject"};
+    for (const char* tag : kTags) {
+        const std::string open = std::string("<") + tag;
+        for (size_t at = part.rfind(open, reference); at != std::string::npos;
+             at = at ? part.rfind(open, at - 1) : std::string::npos) {
+            const char next = part[at + open.size()];
+            if (next != ' ' && next != '>')
+                continue;
+            const size_t close = part.find(std::string("</") + tag + ">", reference);
+            if (close == std::string::npos)
+                break;
+            *begin = at;
+            *end = close;
+            return true;
         }
     }
-    return nearest;
+    return false;
+}
+
+const Relationship* ReplacementImage(const std::string& part, const std::string& objectId,
+                                     const std::vector<Relationship>& relations)
+{
+    const size_t reference = part.find("\"" + objectId + "\"");
+    size_t begin = 0;
+    size_t end = 0;
+    if (reference == std::string::npos || !ObjectElement(part, reference, &begin, &end))
+        return nullptr;
+    for (const Relationship& relation : relations) {
+        const size_t at = part.find("\"" + relation.id + "\"", begin);
+        if (relation.type.find("/image") != std::string::npos && at != std::string::npos && at < end)
+            return &relation;
+    }
+    return nullptr;
 }
 
 void ReadRelationships(const ZipArchive& zip, const ZipEntry& rels, OfficeObjectNames* names)
@@ -151,7 +164,7 @@ void ReadRelationships(const ZipArchive& zip, const ZipEntry& rels, OfficeObject
         const ZipEntry* sourceEntry = Find(zip, source);
         if (!partRead && sourceEntry)
             partRead = ReadText(zip, *sourceEntry, &part);
-        const Relationship* image = partRead ? NearestImage(part, relation.id, relations) : nullptr;
+        const Relationship* image = partRead ? ReplacementImage(part, relation.id, relations) : nullptr;
         const ZipEntry* imageEntry = image ? Find(zip, Resolve(folder, image->target)) : nullptr;
         if (imageEntry) {
             name.replacementImage = imageEntry->displayName;
