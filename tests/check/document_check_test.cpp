@@ -303,6 +303,27 @@ DocBytes WordProcessingZip(const DocBytes& first, const DocBytes& second, const 
     return zip.Finish();
 }
 
+// The open document layout: objects as entries named in the manifest, their
+// replacement images beside them.
+DocBytes OpenDocumentZip(const DocBytes& first, const DocBytes& second, const DocBytes& image)
+{
+    const std::string manifest =
+        "<?xml version=\"1.0\"?><manifest:manifest>"
+        "<manifest:file-entry manifest:full-path=\"/\" manifest:media-type=\"application/vnd.oasis.opendocument.text\"/>"
+        "<manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>"
+        "<manifest:file-entry manifest:full-path=\"Object 1\" manifest:media-type=\"application/vnd.sun.star.oleobject\"/>"
+        "<manifest:file-entry manifest:full-path=\"Object 2\" manifest:media-type=\"application/vnd.sun.star.oleobject\"/>"
+        "</manifest:manifest>";
+    ZipBuilder zip;
+    zip.Add("mimetype", DocBytes(manifest.begin(), manifest.begin() + 10), false);
+    zip.Add("content.xml", DocBytes(200, ' '));
+    zip.Add("Object 1", first);
+    zip.Add("Object 2", second);
+    zip.Add("ObjectReplacements/Object 1", image);
+    zip.Add("META-INF/manifest.xml", DocBytes(manifest.begin(), manifest.end()));
+    return zip.Finish();
+}
+
 std::string RtfObject(const DocBytes& file)
 {
     return std::string("{\\object\\objemb\\objw2000\\objh1000{\\*\\objclass ") + kProgId +
@@ -336,6 +357,8 @@ DocBytes BuildLayout(const Layout& layout, const Drawing& sound, const Drawing& 
         return PresentationDocument(sound.file, damaged.file);
     if (name == "WordProcessingZip")
         return WordProcessingZip(sound.file, damaged.file, sound.picture);
+    if (name == "OpenDocumentZip")
+        return OpenDocumentZip(sound.file, damaged.file, sound.picture);
     return Text("{\\rtf1\\ansi\\deff0 {\\fonttbl{\\f0 Arial;}}\\pard Before " + RtfObject(sound.file) +
                 "\\par " + RtfObject(damaged.file) + "\\par}");
 }
@@ -348,6 +371,11 @@ TEST_P(EveryLayout, FindsBothDrawingsReportsTheOneFaultAndExtractsTheSoundOneByt
     const std::wstring extract = g_folder + L"\\extracted-" + Wide(layout.name);
     const CheckRun run = RunCheck(L"\"" + path + L"\" --json --extract \"" + extract + L"\"");
     EXPECT_EQ(run.exitCode, 1u) << run.output;
+#ifdef QUILLMORPH_DOCUMENT_JSON_OUT
+    // One report kept for a reader that owes nothing to this program.
+    if (std::string(layout.name) == "WordProcessingZip")
+        WriteFileBytes(QUILLMORPH_DOCUMENT_JSON_OUT, Text(run.output));
+#endif
     const std::vector<ReportedDrawing> drawings = Drawings(run.output);
     ASSERT_EQ(drawings.size(), 2u) << run.output;
     EXPECT_TRUE(drawings[0].sound) << run.output;
@@ -360,7 +388,7 @@ TEST_P(EveryLayout, FindsBothDrawingsReportsTheOneFaultAndExtractsTheSoundOneByt
 
     // The sound drawing's files are what went in; the damaged one's say so.
     const std::vector<std::string> files = Extracted(run.output);
-    ASSERT_EQ(files.size(), layout.cutShort ? 4u : 4u) << run.output;
+    ASSERT_EQ(files.size(), 4u) << run.output;
     EXPECT_EQ(testing_support::ReadFileBytes(Wide(files[0])), s_sound.native) << files[0];
     EXPECT_EQ(testing_support::ReadFileBytes(Wide(files[1])), s_sound.picture) << files[1];
     EXPECT_NE(files[2].find("-2-damaged.ZRN"), std::string::npos) << files[2];
@@ -377,6 +405,7 @@ const Layout kLayouts[] = {
     {"WordProcessorCompoundFile", L"report.doc", false},
     {"PresentationRecords", L"slides.ppt", true},
     {"WordProcessingZip", L"letter.docx", true},
+    {"OpenDocumentZip", L"letter.odt", false},
     {"Rtf", L"memo.rtf", false},
 };
 
