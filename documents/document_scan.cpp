@@ -66,10 +66,11 @@ private:
     static HRESULT OpenCompoundBlock(UniqueHGlobal block, ULONG size, ComPtr<IStorage>* storage);
     void WalkCompoundBlock(UniqueHGlobal block, ULONG size, const std::wstring& path,
                            const ObjectContext& context);
-    void WalkStorage(IStorage* storage, const std::wstring& path, int depth, const ObjectContext* context);
+    void WalkStorage(ComPtr<IStorage> storage, const std::wstring& path, int depth,
+                     const ObjectContext* context);
     void WalkChildren(IStorage* storage, const std::wstring& path, int depth);
     void WalkPresentation(IStorage* storage, const std::wstring& path);
-    void ReportDrawing(IStorage* storage, DrawingFinding finding, const std::wstring& path,
+    void ReportDrawing(ComPtr<IStorage> storage, DrawingFinding finding, const std::wstring& path,
                        const ObjectContext* context);
     void Refuse(const std::wstring& why)
     {
@@ -136,7 +137,7 @@ void DocumentScan::ScanCompoundFile(const ByteSource& source)
         document_.error = L"it is a damaged compound file (" + HexResult(hr) + L")";
         return;
     }
-    WalkStorage(root.Get(), std::wstring(), 0, nullptr);
+    WalkStorage(std::move(root), std::wstring(), 0, nullptr);
 }
 
 HRESULT DocumentScan::OpenCompoundBlock(UniqueHGlobal block, ULONG size, ComPtr<IStorage>* storage)
@@ -168,20 +169,23 @@ void DocumentScan::WalkCompoundBlock(UniqueHGlobal block, ULONG size, const std:
     if (FAILED(hr))
         return document_.problems.push_back(path + L" is no readable compound file (" + HexResult(hr) + L")");
     ++nesting_;
-    WalkStorage(storage.Get(), path, 0, &context);
+    WalkStorage(std::move(storage), path, 0, &context);
     --nesting_;
 }
 
-void DocumentScan::WalkStorage(IStorage* storage, const std::wstring& path, int depth,
+// The storage is handed down, not shared: a drawing at the root of an
+// object's compound file is the only holder of that file's bytes, which go
+// as soon as the drawing's streams are read.
+void DocumentScan::WalkStorage(ComPtr<IStorage> storage, const std::wstring& path, int depth,
                                const ObjectContext* context)
 {
     DrawingFinding finding;
-    if (IsDrawingStorage(storage, &finding))
-        return ReportDrawing(storage, std::move(finding), path, context);
+    if (IsDrawingStorage(storage.Get(), &finding))
+        return ReportDrawing(std::move(storage), std::move(finding), path, context);
     if (depth >= document_limits::kMaxStorageDepth)
         return Refuse(L"its storages nest deeper than " + std::to_wstring(document_limits::kMaxStorageDepth) +
                       L" levels at " + path + L"; refused");
-    WalkChildren(storage, path, depth);
+    WalkChildren(storage.Get(), path, depth);
 }
 
 void DocumentScan::WalkChildren(IStorage* storage, const std::wstring& path, int depth)
@@ -204,7 +208,7 @@ void DocumentScan::WalkChildren(IStorage* storage, const std::wstring& path, int
             if (FAILED(hr))
                 document_.problems.push_back(childPath + L" cannot be opened (" + HexResult(hr) + L")");
             else
-                WalkStorage(child.Get(), childPath, depth + 1, nullptr);
+                WalkStorage(std::move(child), childPath, depth + 1, nullptr);
         } else if (stat.type == STGTY_STREAM && std::wcscmp(stat.pwcsName, kPresentationStream) == 0) {
             WalkPresentation(storage, childPath);
         }
@@ -232,7 +236,7 @@ void DocumentScan::WalkPresentation(IStorage* storage, const std::wstring& path)
         Refuse(path + L": " + walk.refused);
 }
 
-void DocumentScan::ReportDrawing(IStorage* storage, DrawingFinding finding, const std::wstring& path,
+void DocumentScan::ReportDrawing(ComPtr<IStorage> storage, DrawingFinding finding, const std::wstring& path,
                                  const ObjectContext* context)
 {
     finding.position = document_.drawings.size() + 1;
@@ -243,13 +247,13 @@ void DocumentScan::ReportDrawing(IStorage* storage, DrawingFinding finding, cons
         finding.cachedPictureSize = context->cachedPictureSize;
     }
     std::wstring cacheName;
-    if (const ULONGLONG cached = PresentationCacheSize(storage, &cacheName);
+    if (const ULONGLONG cached = PresentationCacheSize(storage.Get(), &cacheName);
         finding.cachedPicture.empty() && cached) {
         finding.cachedPicture = cacheName;
         finding.cachedPictureSize = cached;
     }
     DrawingContent content;
-    CheckDrawing(storage, &finding, &content);
+    CheckDrawing(std::move(storage), &finding, &content);
     sink_(document_, finding, content);
     document_.drawings.push_back(std::move(finding));
 }
@@ -330,7 +334,7 @@ void DocumentScan::TakeRtfObject(RtfObject object)
         context.cachedPictureSize = object.resultPictureBytes;
     }
     ++nesting_;
-    WalkStorage(ole1.storage.Get(), path, 0, &context);
+    WalkStorage(std::move(ole1.storage), path, 0, &context);
     --nesting_;
 }
 

@@ -93,11 +93,12 @@ void PictureFaults(const StreamRead& picture, DrawingFinding* finding)
                  std::wstring(L"the native document is sound: ") + kSavedAgain);
 }
 
-HRESULT LoadThroughView(IStorage* storage, const StreamRead& picture, const StreamRead& native)
+HRESULT LoadThroughView(ComPtr<IStorage> storage, const StreamRead& picture, const StreamRead& native)
 {
     ComPtr<IStorage> view;
-    HRESULT hr = MakeDrawingView(storage, {kPictureStream, picture.bytes.get(), picture.Whole()},
-                                 {kNativeDataStream, native.bytes.get(), native.Whole()}, &view);
+    HRESULT hr = MakeDrawingView(storage.Get(), {kPictureStream, picture.bytes.get(), picture.Whole()},
+                                 {kNativeDataStream, native.bytes.get(), native.Whole()}, false, &view);
+    storage.Reset();
     if (FAILED(hr))
         return hr;
     ComPtr<IPersistStorage> drawing;
@@ -127,7 +128,7 @@ bool IsDrawingStorage(IStorage* storage, DrawingFinding* finding)
     return IsEqualCLSID(stat.clsid, CLSID_QuillmorphEmbeddedObject) || finding->userType == kEmbeddedUserType;
 }
 
-void CheckDrawing(IStorage* storage, DrawingFinding* finding, DrawingContent* content)
+void CheckDrawing(ComPtr<IStorage> storage, DrawingFinding* finding, DrawingContent* content)
 {
     if (finding->classId != ClassText(CLSID_QuillmorphEmbeddedObject))
         AddFault(finding, L"wrong-class",
@@ -135,8 +136,8 @@ void CheckDrawing(IStorage* storage, DrawingFinding* finding, DrawingContent* co
                      L", not the drawing's, though its user type is \"" + finding->userType +
                      L"\": the container starts another program (or none) for it",
                  L"extract the drawing with --extract and insert it again from the drawing application.");
-    StreamRead picture = ReadDrawingStream(storage, kPictureStream);
-    StreamRead native = ReadDrawingStream(storage, kNativeDataStream);
+    StreamRead picture = ReadDrawingStream(storage.Get(), kPictureStream);
+    StreamRead native = ReadDrawingStream(storage.Get(), kNativeDataStream);
     finding->picturePresent = picture.present;
     finding->pictureClaimed = picture.claimed;
     finding->pictureRead = picture.read;
@@ -146,7 +147,7 @@ void CheckDrawing(IStorage* storage, DrawingFinding* finding, DrawingContent* co
     StreamFaults(native, true, finding);
     StreamFaults(picture, false, finding);
     PictureFaults(picture, finding);
-    finding->loadResult = LoadThroughView(storage, picture, native);
+    finding->loadResult = LoadThroughView(std::move(storage), picture, native);
     if (FAILED(finding->loadResult) && finding->faults.empty())
         AddFault(finding, L"does-not-load", L"the drawing does not load", kSavedAgain);
     content->native = std::move(native.bytes);

@@ -7,6 +7,8 @@
 #include <windows.h>
 #include <objidl.h>
 
+#include <wrl/client.h>
+
 #include <string>
 
 #include "documents/drawing_findings.h"
@@ -28,8 +30,11 @@ struct DrawingContent
 bool IsDrawingStorage(IStorage* storage, DrawingFinding* finding);
 
 // Checks a storage IsDrawingStorage accepted: fills in the finding's sizes,
-// picture records, Load result and faults, and the content read.
-void CheckDrawing(IStorage* storage, DrawingFinding* finding, DrawingContent* content);
+// picture records, Load result and faults, and the content read. The storage
+// is let go once its streams are read, before the drawing's Load copies them:
+// a caller that hands over its only reference lets the document's bytes go
+// then, and the check holds no more than two copies of a drawing at a time.
+void CheckDrawing(Microsoft::WRL::ComPtr<IStorage> storage, DrawingFinding* finding, DrawingContent* content);
 
 // The size of a storage's presentation cache (the container's own picture of
 // the object), 0 when it has none.
