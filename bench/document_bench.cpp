@@ -57,8 +57,41 @@ CheckFigures RunCheck(const std::wstring& target, const std::wstring& output)
     return figures;
 }
 
-// The floor: every entry of the archive inflated (and its checksum taken) once.
-double InflateEveryEntry(const std::wstring& path)
+// Reads a stream whole, as the check reads a drawing's streams.
+void ReadWholeStream(IStorage* storage, const wchar_t* name)
+{
+    ComPtr<IStream> stream;
+    STATSTG stat = {};
+    if (FAILED(storage->OpenStream(name, nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, 0, &stream)) ||
+        FAILED(stream->Stat(&stat, STATFLAG_NONAME)))
+        return;
+    std::vector<BYTE> bytes(stat.cbSize.LowPart);
+    ULONG read = 0;
+    stream->Read(bytes.data(), static_cast<ULONG>(bytes.size()), &read);
+}
+
+// Opens an entry's bytes as the compound file they are and reads both streams
+// of the drawing there: the platform's part of checking it.
+void ReadDrawingStreams(UniqueHGlobal block, ULONG size)
+{
+    ComPtr<ILockBytes> lockBytes;
+    if (FAILED(::CreateILockBytesOnHGlobal(block.get(), TRUE, &lockBytes)))
+        return;
+    block.release();
+    ULARGE_INTEGER exact = {};
+    exact.QuadPart = size;
+    lockBytes->SetSize(exact);
+    ComPtr<IStorage> storage;
+    if (FAILED(::StgOpenStorageOnILockBytes(lockBytes.Get(), nullptr, STGM_READ | STGM_SHARE_EXCLUSIVE, nullptr, 0,
+                                            &storage)))
+        return;
+    ReadWholeStream(storage.Get(), L"EMF");
+    ReadWholeStream(storage.Get(), L"ZRN");
+}
+
+// The floor: every entry of the archive inflated (and its checksum taken)
+// once; with readStreams, each then opened and its drawing's streams read.
+double InflateEveryEntry(const std::wstring& path, bool readStreams = false)
 {
     Stopwatch watch;
     FileSource source;
@@ -72,6 +105,8 @@ double InflateEveryEntry(const std::wstring& path)
         UniqueHGlobal block;
         ULONG size = 0;
         zip.ReadWhole(entry, &block, &size);
+        if (readStreams && block)
+            ReadDrawingStreams(std::move(block), size);
     }
     return watch.Seconds();
 }
@@ -130,10 +165,11 @@ void LargeDocumentRows(const Options& options, IQuillmorphOLE* bridge, const std
     WriteFileBytes(small, WordProcessingDocument(bridge, 1, 8u << 10, 8u << 10, &smallLargest));
     const CheckFigures fixed = RunCheck(small, folder + L"\\small.out");
 
-    std::vector<double> checks, floors;
+    std::vector<double> checks, floors, platform;
     SIZE_T peak = 0;
     for (int round = 0; round < (options.quick ? 1 : 3); ++round) {
         floors.push_back(InflateEveryEntry(path));
+        platform.push_back(InflateEveryEntry(path, true));
         const CheckFigures figures = RunCheck(path, folder + L"\\large.out");
         checks.push_back(figures.exitCode == 0 ? figures.seconds : 0);
         peak = std::max(peak, figures.peakBytes);
@@ -143,6 +179,10 @@ void LargeDocumentRows(const Options& options, IQuillmorphOLE* bridge, const std
                             " drawings (time)",
                         Format("%.2f s", check), Format("%.2f s inflating every entry", floor), check / floor,
                         "≤ 1.3", check > 0 && check / floor <= 1.3});
+    const double streams = Median(platform);
+    rows->push_back(Row{"Document check, the same, against inflating and reading both streams of each drawing",
+                        Format("%.2f s", check), Format("%.2f s", streams), check / streams, "figure only",
+                        check > 0});
     const SIZE_T allowed = fixed.peakBytes + 2 * largest;
     rows->push_back(Row{"Document check, the same (peak commit charge)",
                         Megabytes(peak) + " (largest drawing " + Megabytes(largest) + ")",

@@ -318,8 +318,7 @@ void DocumentScan::ScanRtf(const ByteSource& source)
 
 void DocumentScan::TakeRtfObject(RtfObject object)
 {
-    const std::wstring path = L"object at byte " + std::to_wstring(object.offset) +
-                              (object.objectClass.empty() ? L"" : L" (" + object.objectClass + L")");
+    const std::wstring path = L"object at byte " + std::to_wstring(object.offset);
     Ole1Object ole1;
     std::wstring why;
     HRESULT hr = OpenOle1Object(&object.data, object.size, &ole1, &why);
@@ -328,7 +327,8 @@ void DocumentScan::TakeRtfObject(RtfObject object)
     if (FAILED(hr))
         return document_.problems.push_back(path + L": " + why);
     ObjectContext context;
-    context.containerName = L"\\objclass " + object.objectClass + L", " + ole1.road;
+    context.containerName =
+        L"\\objclass " + (object.objectClass.empty() ? L"(none)" : object.objectClass) + L"; " + ole1.road;
     if (object.resultPictureBytes) {
         context.cachedPicture = L"\\result picture";
         context.cachedPictureSize = object.resultPictureBytes;

@@ -2,6 +2,7 @@
 
 #include <wrl/client.h>
 
+#include <algorithm>
 #include <utility>
 
 #include "documents/drawing_view.h"
@@ -39,6 +40,32 @@ struct StreamRead
     bool Whole() const { return present && SUCCEEDED(result) && read == claimed; }
 };
 
+// A stream whose chain breaks before its claimed end fails a whole read on
+// some platforms: it is read again a sector at a time, up to the break, so
+// that extraction gets as far as the stream allows. The last sector read may
+// end in the sector's padding.
+void SalvageStream(IStream* stream, StreamRead* out)
+{
+    constexpr ULONG kSector = 512;
+    LARGE_INTEGER start = {};
+    UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE, out->claimed));
+    if (!block || FAILED(stream->Seek(start, STREAM_SEEK_SET, nullptr)))
+        return;
+    ULONG filled = 0;
+    {
+        GlobalLockGuard at(block.get());
+        ULONG got = 0;
+        while (at && filled < out->claimed &&
+               SUCCEEDED(stream->Read(at.bytes() + filled, std::min(kSector, out->claimed - filled), &got)) &&
+               got > 0)
+            filled += got;
+    }
+    if (filled == 0)
+        return;
+    out->bytes = std::move(block);
+    out->read = filled;
+}
+
 StreamRead ReadDrawingStream(IStorage* storage, const wchar_t* name)
 {
     StreamRead out;
@@ -48,6 +75,9 @@ StreamRead ReadDrawingStream(IStorage* storage, const wchar_t* name)
         return out;
     out.present = true;
     out.result = ReadClaimedBytes(stream.Get(), &out.bytes, &out.read, &out.claimed);
+    // A claim the file cannot hold is not salvaged: it would cost memory for nothing.
+    if (FAILED(out.result) && out.result != E_OUTOFMEMORY && out.claimed <= kTrustedClaim)
+        SalvageStream(stream.Get(), &out);
     return out;
 }
 
@@ -70,7 +100,8 @@ void StreamFaults(const StreamRead& read, bool native, DrawingFinding* finding)
         return;
     std::wstring detail = std::wstring(what) + L" is cut short: the stream claims " +
                           std::to_wstring(read.claimed) + L" bytes, " + std::to_wstring(read.read) +
-                          L" could be read";
+                          L" could be read" +
+                          (FAILED(read.result) ? L" before the document's chain of sectors breaks" : L"");
     AddFault(finding, native ? L"native-cut-short" : L"picture-cut-short", detail,
              native ? L"the document was damaged after the drawing was saved; the drawing cannot be opened "
                       L"from this copy. Take it from an older copy of the document or a backup; the part "

@@ -309,10 +309,13 @@ DocBytes OpenDocumentZip(const DocBytes& first, const DocBytes& second, const Do
 {
     const std::string manifest =
         "<?xml version=\"1.0\"?><manifest:manifest>"
-        "<manifest:file-entry manifest:full-path=\"/\" manifest:media-type=\"application/vnd.oasis.opendocument.text\"/>"
+        "<manifest:file-entry manifest:full-path=\"/\" "
+        "manifest:media-type=\"application/vnd.oasis.opendocument.text\"/>"
         "<manifest:file-entry manifest:full-path=\"content.xml\" manifest:media-type=\"text/xml\"/>"
-        "<manifest:file-entry manifest:full-path=\"Object 1\" manifest:media-type=\"application/vnd.sun.star.oleobject\"/>"
-        "<manifest:file-entry manifest:full-path=\"Object 2\" manifest:media-type=\"application/vnd.sun.star.oleobject\"/>"
+        "<manifest:file-entry manifest:full-path=\"Object 1\" "
+        "manifest:media-type=\"application/vnd.sun.star.oleobject\"/>"
+        "<manifest:file-entry manifest:full-path=\"Object 2\" "
+        "manifest:media-type=\"application/vnd.sun.star.oleobject\"/>"
         "</manifest:manifest>";
     ZipBuilder zip;
     zip.Add("mimetype", DocBytes(manifest.begin(), manifest.begin() + 10), false);
@@ -394,8 +397,10 @@ TEST_P(EveryLayout, FindsBothDrawingsReportsTheOneFaultAndExtractsTheSoundOneByt
     EXPECT_NE(files[2].find("-2-damaged.ZRN"), std::string::npos) << files[2];
     const DocBytes partial = testing_support::ReadFileBytes(Wide(files[2]));
     if (layout.cutShort) {
-        ASSERT_LE(partial.size(), damaged.native.size());
-        EXPECT_TRUE(std::equal(partial.begin(), partial.end(), damaged.native.begin()));
+        // As far as the chain goes: the document, perhaps with its last sector's padding.
+        ASSERT_GE(partial.size(), damaged.native.size() - damaged.native.size() % 512);
+        const size_t common = std::min(partial.size(), damaged.native.size());
+        EXPECT_TRUE(std::equal(partial.begin(), partial.begin() + common, damaged.native.begin()));
     } else {
         EXPECT_EQ(partial, damaged.native);
     }
