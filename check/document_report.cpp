@@ -29,7 +29,7 @@ Totals Count(const std::vector<DocumentFinding>& documents)
 std::wstring Frame(const RECTL& frame)
 {
     return std::to_wstring(frame.right - frame.left) + L" x " + std::to_wstring(frame.bottom - frame.top) +
-           L" (0.01 mm)";
+           L" hundredths of a mm";
 }
 
 std::wstring StreamText(const wchar_t* what, bool present, ULONGLONG read, ULONGLONG claimed)
@@ -53,7 +53,7 @@ std::wstring DrawingLine(const DocumentFinding& document, const DrawingFinding& 
     line +=
         L", " + StreamText(L"picture", drawing.picturePresent, drawing.pictureRead, drawing.pictureClaimed);
     if (drawing.pictureRecords)
-        line += L" (" + std::to_wstring(drawing.pictureRecords) + L" records, frame " +
+        line += L" (records: " + std::to_wstring(drawing.pictureRecords) + L", frame " +
                 Frame(drawing.pictureFrame) + L")";
     line += SUCCEEDED(drawing.loadResult) ? L"; loads"
                                           : L"; does not load (" + DescribeResult(drawing.loadResult) + L")";
