@@ -127,6 +127,25 @@ std::vector<std::string> Extracted(const std::string& json)
     return paths;
 }
 
+// Removes a folder with everything in it: each run starts from nothing, so
+// that what an earlier run extracted never takes a name this one expects.
+void RemoveTree(const std::wstring& folder)
+{
+    WIN32_FIND_DATAW found = {};
+    UniqueSearch search = AdoptSearchHandle(::FindFirstFileW((folder + L"\\*").c_str(), &found));
+    for (bool more = static_cast<bool>(search); more; more = ::FindNextFileW(search.get(), &found)) {
+        const std::wstring name = found.cFileName;
+        if (name == L"." || name == L"..")
+            continue;
+        if (found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)
+            RemoveTree(folder + L"\\" + name);
+        else
+            ::DeleteFileW((folder + L"\\" + name).c_str());
+    }
+    search.reset();
+    ::RemoveDirectoryW(folder.c_str());
+}
+
 class DocumentCheck : public ::testing::Test
 {
 protected:
@@ -136,7 +155,8 @@ protected:
         wchar_t temp[MAX_PATH] = {};
         ::GetTempPathW(MAX_PATH, temp);
         g_folder = std::wstring(temp) + L"quillmorph-documents";
-        ::CreateDirectoryW(g_folder.c_str(), nullptr);
+        RemoveTree(g_folder);
+        ASSERT_TRUE(::CreateDirectoryW(g_folder.c_str(), nullptr));
         ComPtr<IQuillmorphOLE> bridge;
         ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
                                                        reinterpret_cast<void**>(bridge.GetAddressOf())),
@@ -519,6 +539,19 @@ TEST_F(DocumentCheck, AnRtfCutShortInsideAGroupIsReadAsFarAsItGoes)
     EXPECT_EQ(run.exitCode, 1u) << run.output;
     EXPECT_NE(run.output.find("OK    " + Narrow(path) + ": drawing 1"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("ends inside 2 open groups (cut short?)"), std::string::npos) << run.output;
+}
+
+TEST_F(DocumentCheck, AZip64ArchiveIsReadFromItsOwnRecords)
+{
+    ZipBuilder zip;
+    zip.Add("[Content_Types].xml", DocBytes(100, ' '));
+    zip.Add("ppt/embeddings/oleObject1.bin", s_sound.file);
+    const std::wstring path = Save(L"large.pptx", zip.FinishZip64());
+    const CheckRun run = RunCheck(L"\"" + path + L"\"");
+    EXPECT_EQ(run.exitCode, 0u) << run.output;
+    EXPECT_NE(run.output.find("OK    " + Narrow(path) + ": drawing 1 at ppt/embeddings/oleObject1.bin"),
+              std::string::npos)
+        << run.output;
 }
 
 TEST_F(DocumentCheck, ADocumentWithoutDrawingsIsSound)

@@ -65,7 +65,7 @@ void ZipBuilder::Add(const std::string& name, const DocBytes& data, bool deflate
 void ZipBuilder::AddRaw(const std::string& name, const DocBytes& data, ULONGLONG declaredSize, DWORD crc,
                         WORD method)
 {
-    entries_.push_back(Entry{name, bytes_.size(), data.size(), declaredSize, crc, method});
+    entries_.push_back(ZipEntryRecord{name, bytes_.size(), data.size(), declaredSize, crc, method});
     Put32(&bytes_, 0x04034b50);
     Put16(&bytes_, 20);
     Put16(&bytes_, 0x0800);
@@ -80,28 +80,41 @@ void ZipBuilder::AddRaw(const std::string& name, const DocBytes& data, ULONGLONG
     bytes_.insert(bytes_.end(), data.begin(), data.end());
 }
 
+void ZipBuilder::CentralHeader(const ZipEntryRecord& entry, bool zip64)
+{
+    const DWORD kMarked = 0xFFFFFFFF;
+    Put32(&bytes_, 0x02014b50);
+    Put16(&bytes_, 45);
+    Put16(&bytes_, zip64 ? 45 : 20);
+    Put16(&bytes_, 0x0800);
+    Put16(&bytes_, entry.method);
+    Put32(&bytes_, 0);
+    Put32(&bytes_, entry.crc);
+    Put32(&bytes_, zip64 ? kMarked : static_cast<DWORD>(entry.compressed));
+    Put32(&bytes_, zip64 ? kMarked : static_cast<DWORD>(entry.size));
+    Put16(&bytes_, static_cast<WORD>(entry.name.size()));
+    Put16(&bytes_, zip64 ? 28 : 0);
+    Put16(&bytes_, 0);
+    Put16(&bytes_, 0);
+    Put16(&bytes_, 0);
+    Put32(&bytes_, 0);
+    Put32(&bytes_, zip64 ? kMarked : static_cast<DWORD>(entry.offset));
+    PutText(&bytes_, entry.name);
+    if (zip64) {
+        // The extra field holds what the header marks: size, compressed size, offset.
+        Put16(&bytes_, 0x0001);
+        Put16(&bytes_, 24);
+        Put64(&bytes_, entry.size);
+        Put64(&bytes_, entry.compressed);
+        Put64(&bytes_, entry.offset);
+    }
+}
+
 DocBytes ZipBuilder::Finish()
 {
     const ULONGLONG directory = bytes_.size();
-    for (const Entry& entry : entries_) {
-        Put32(&bytes_, 0x02014b50);
-        Put16(&bytes_, 20);
-        Put16(&bytes_, 20);
-        Put16(&bytes_, 0x0800);
-        Put16(&bytes_, entry.method);
-        Put32(&bytes_, 0);
-        Put32(&bytes_, entry.crc);
-        Put32(&bytes_, static_cast<DWORD>(entry.compressed));
-        Put32(&bytes_, static_cast<DWORD>(entry.size));
-        Put16(&bytes_, static_cast<WORD>(entry.name.size()));
-        Put16(&bytes_, 0);
-        Put16(&bytes_, 0);
-        Put16(&bytes_, 0);
-        Put16(&bytes_, 0);
-        Put32(&bytes_, 0);
-        Put32(&bytes_, static_cast<DWORD>(entry.offset));
-        PutText(&bytes_, entry.name);
-    }
+    for (const ZipEntryRecord& entry : entries_)
+        CentralHeader(entry, false);
     const ULONGLONG size = bytes_.size() - directory;
     Put32(&bytes_, 0x06054b50);
     Put32(&bytes_, 0);
@@ -110,7 +123,38 @@ DocBytes ZipBuilder::Finish()
     Put32(&bytes_, static_cast<DWORD>(size));
     Put32(&bytes_, static_cast<DWORD>(directory));
     Put16(&bytes_, 0);
-    (void)Put64;
+    return std::move(bytes_);
+}
+
+DocBytes ZipBuilder::FinishZip64()
+{
+    const ULONGLONG directory = bytes_.size();
+    for (const ZipEntryRecord& entry : entries_)
+        CentralHeader(entry, true);
+    const ULONGLONG size = bytes_.size() - directory;
+    const ULONGLONG record = bytes_.size();
+    Put32(&bytes_, 0x06064b50);
+    Put64(&bytes_, 44);
+    Put16(&bytes_, 45);
+    Put16(&bytes_, 45);
+    Put32(&bytes_, 0);
+    Put32(&bytes_, 0);
+    Put64(&bytes_, entries_.size());
+    Put64(&bytes_, entries_.size());
+    Put64(&bytes_, size);
+    Put64(&bytes_, directory);
+    Put32(&bytes_, 0x07064b50);
+    Put32(&bytes_, 0);
+    Put64(&bytes_, record);
+    Put32(&bytes_, 1);
+    // The classic end record marks every field as found in the ZIP64 one.
+    Put32(&bytes_, 0x06054b50);
+    Put32(&bytes_, 0);
+    Put16(&bytes_, 0xFFFF);
+    Put16(&bytes_, 0xFFFF);
+    Put32(&bytes_, 0xFFFFFFFF);
+    Put32(&bytes_, 0xFFFFFFFF);
+    Put16(&bytes_, 0);
     return std::move(bytes_);
 }
 

@@ -20,6 +20,16 @@ using DocBytes = std::vector<BYTE>;
 DocBytes Deflate(const DocBytes& bytes, bool raw, int level = 6);
 DWORD Crc32(const DocBytes& bytes);
 
+struct ZipEntryRecord
+{
+    std::string name;
+    ULONGLONG offset;
+    ULONGLONG compressed;
+    ULONGLONG size;
+    DWORD crc;
+    WORD method;
+};
+
 class ZipBuilder
 {
 public:
@@ -29,19 +39,14 @@ public:
     void AddRaw(const std::string& name, const DocBytes& data, ULONGLONG declaredSize, DWORD crc,
                 WORD method);
     DocBytes Finish();
+    // The same with the ZIP64 records: every size and offset in the directory
+    // given in its extra field, the counts in the ZIP64 end record.
+    DocBytes FinishZip64();
 
 private:
-    struct Entry
-    {
-        std::string name;
-        ULONGLONG offset;
-        ULONGLONG compressed;
-        ULONGLONG size;
-        DWORD crc;
-        WORD method;
-    };
+    void CentralHeader(const ZipEntryRecord& entry, bool zip64);
     DocBytes bytes_;
-    std::vector<Entry> entries_;
+    std::vector<ZipEntryRecord> entries_;
 };
 
 // The OLE1 object stream of an embedded object of className whose native
