@@ -554,6 +554,29 @@ TEST_F(DocumentCheck, AZip64ArchiveIsReadFromItsOwnRecords)
         << run.output;
 }
 
+TEST_F(DocumentCheck, AStorageThatLostItsClassIsFoundByItsUserTypeAndSaidToBeWrong)
+{
+    const std::wstring path = Save(L"classless.doc", WordProcessorDocument({&s_sound.file}));
+    {
+        ComPtr<IStorage> root;
+        ComPtr<IStorage> pool;
+        ComPtr<IStorage> object;
+        const DWORD mode = STGM_READWRITE | STGM_SHARE_EXCLUSIVE;
+        ASSERT_EQ(::StgOpenStorage(path.c_str(), nullptr, mode, nullptr, 0, &root), S_OK);
+        ASSERT_EQ(root->OpenStorage(L"ObjectPool", nullptr, mode, nullptr, 0, &pool), S_OK);
+        ASSERT_EQ(pool->OpenStorage(L"_1001", nullptr, mode, nullptr, 0, &object), S_OK);
+        ASSERT_EQ(object->SetClass(CLSID_NULL), S_OK);
+        object.Reset();
+        pool.Reset();
+        ASSERT_EQ(root->Commit(STGC_DEFAULT), S_OK);
+    }
+    const CheckRun run = RunCheck(L"\"" + path + L"\" --json");
+    EXPECT_EQ(run.exitCode, 1u) << run.output;
+    const std::vector<ReportedDrawing> drawings = Drawings(run.output);
+    ASSERT_EQ(drawings.size(), 1u) << run.output;
+    EXPECT_NE(drawings[0].faults.find("\"wrong-class\""), std::string::npos) << run.output;
+}
+
 TEST_F(DocumentCheck, ADocumentWithoutDrawingsIsSound)
 {
     const std::wstring path = Save(L"empty.doc", WordProcessorDocument({}));
