@@ -340,13 +340,6 @@ void DocumentScan::TakeRtfObject(RtfObject object)
 
 } // namespace
 
-std::wstring HexResult(HRESULT hr)
-{
-    wchar_t text[16];
-    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-    return text;
-}
-
 DocumentFinding ScanDocument(const std::wstring& path, const DrawingSink& sink)
 {
     DocumentScan scan(path, sink);

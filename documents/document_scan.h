@@ -33,6 +33,3 @@ DocumentFinding ScanDocument(const std::wstring& path, const DrawingSink& sink);
 // The same for a document already in memory (bytes of size), named name.
 DocumentFinding ScanDocumentBytes(const BYTE* bytes, size_t size, const std::wstring& name,
                                   const DrawingSink& sink);
-
-// An HRESULT as 0x8003001E.
-std::wstring HexResult(HRESULT hr);

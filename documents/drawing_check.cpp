@@ -90,7 +90,7 @@ void StreamFaults(const StreamRead& read, bool native, DrawingFinding* finding)
     const wchar_t* what = native ? L"the native document (stream ZRN)" : L"the picture (stream EMF)";
     if (!read.present) {
         AddFault(finding, native ? L"native-missing" : L"picture-missing",
-                 std::wstring(what) + L" is missing (" + std::to_wstring(read.result) + L")",
+                 std::wstring(what) + L" is missing (" + HexResult(read.result) + L")",
                  native ? L"the drawing cannot be opened or recovered from this copy; take it from an "
                           L"older copy of the document, or from the extracted picture."
                         : kSavedAgain);

@@ -6,8 +6,17 @@
 
 #include <windows.h>
 
+#include <cstdio>
 #include <string>
 #include <vector>
+
+// An HRESULT as 0x8003001E.
+inline std::wstring HexResult(HRESULT hr)
+{
+    wchar_t text[16];
+    std::swprintf(text, 16, L"0x%08lX", static_cast<unsigned long>(hr));
+    return text;
+}
 
 // One fault of a drawing: what is wrong and what to do about it.
 struct DrawingFault

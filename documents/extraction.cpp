@@ -1,6 +1,6 @@
 #include "documents/extraction.h"
 
-#include "documents/document_scan.h"
+#include "documents/drawing_findings.h"
 
 namespace {
 

@@ -4,7 +4,7 @@
 
 #include <cstring>
 
-#include "documents/document_scan.h"
+#include "documents/drawing_findings.h"
 #include "embedded/drawing_names.h"
 
 using Microsoft::WRL::ComPtr;
