@@ -21,7 +21,8 @@ for arch in x86_64 i686; do
     cmake -S "$root" -B "$dir" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-$arch.cmake" \
         -DCMAKE_BUILD_TYPE=RelWithDebInfo -DQUILLMORPH_BUILD_TESTS=ON \
         -DQUILLMORPH_OUTSIDE_TESTS_ONLY=$outside_only \
-        -DQUILLMORPH_PAIRED_BUILD_DIR="$root/build/$other" >"$root/build/configure-$arch.log" 2>&1 ||
+        -DQUILLMORPH_PAIRED_BUILD_DIR="$root/build/$other" -DQUILLMORPH_PACKAGE_DIR="$root/build/packages" \
+        >"$root/build/configure-$arch.log" 2>&1 ||
         { cat "$root/build/configure-$arch.log"; exit 1; }
     cmake --build "$dir" -j "$jobs"
 done
