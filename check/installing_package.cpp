@@ -11,11 +11,18 @@ namespace {
 // Installer has none.
 std::wstring ProductInfo(const wchar_t* product, const wchar_t* property)
 {
-    wchar_t value[MAX_PATH] = {};
-    DWORD length = MAX_PATH;
-    if (::MsiGetProductInfoW(product, property, value, &length) != ERROR_SUCCESS)
+    // Asked for its length first: a source folder may be longer than a path.
+    wchar_t empty[1] = {};
+    DWORD length = 0;
+    const UINT rc = ::MsiGetProductInfoW(product, property, empty, &length);
+    if (rc != ERROR_MORE_DATA && rc != ERROR_SUCCESS)
         return std::wstring();
-    return std::wstring(value, length);
+    std::wstring value(length + 1, L'\0');
+    ++length;
+    if (::MsiGetProductInfoW(product, property, &value[0], &length) != ERROR_SUCCESS)
+        return std::wstring();
+    value.resize(length);
+    return value;
 }
 
 // The product holding component that installed it at serverPath.

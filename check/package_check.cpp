@@ -126,16 +126,20 @@ UINT ReadPackage(MSIHANDLE database, const Installation& installation, const std
                            FolderReference(directories, components[server].directory)};
     const bool oneView = installation.views.size() == 1;
     if (rc == ERROR_SUCCESS)
-        rc = ForEachRecord(
-            database, L"SELECT `Root`, `Key`, `Name`, `Value`, `Component_` FROM `Registry`",
-            [&](MSIHANDLE record) {
-                const int attributes = components[RecordText(record, 5)].attributes;
-                const REGSAM view = oneView                          ? 0
-                                    : (attributes & kComponent64Bit) ? KEY_WOW64_64KEY
-                                                                     : KEY_WOW64_32KEY;
-                const std::wstring key = ClassesKey(::MsiRecordGetInteger(record, 1), RecordText(record, 2));
-                content->rows[{view, Folded(key), Folded(RecordText(record, 3))}] = RecordText(record, 4);
-            });
+        rc = ForEachRecord(database, L"SELECT `Root`, `Key`, `Name`, `Value`, `Component_` FROM `Registry`",
+                           [&](MSIHANDLE record) {
+                               const int attributes = components[RecordText(record, 5)].attributes;
+                               const REGSAM view = oneView                          ? 0
+                                                   : (attributes & kComponent64Bit) ? KEY_WOW64_64KEY
+                                                                                    : KEY_WOW64_32KEY;
+                               const std::wstring key =
+                                   ClassesKey(::MsiRecordGetInteger(record, 1), RecordText(record, 2));
+                               // A key made on install ("+") is there as well as one also removed ("*").
+                               std::wstring name = RecordText(record, 3);
+                               if (name == L"+")
+                                   name = kKeyRowName;
+                               content->rows[{view, Folded(key), Folded(name)}] = RecordText(record, 4);
+                           });
     return rc;
 }
 
