@@ -2,17 +2,12 @@
 
 #include "check/check_report.h"
 
-#include "registration/registrar.h"
-#include "registration/registry_script.h"
-#include "resources/resource.h"
+#include "registration/registration_entries.h"
+#include "server/last_error.h"
 
 namespace {
 
 const wchar_t kServerName[] = L"QuillmorphOLE.exe";
-
-// The scripts registration applies, in its order: the automation class, then
-// the embedded drawing.
-const WORD kClassScripts[] = {IDR_QUILLMORPHOLE, IDR_QUILLMORPHEMBEDDEDOBJECT};
 
 bool SystemIs64Bit()
 {
@@ -55,30 +50,20 @@ std::wstring QuotedCommand(const std::wstring& path, const wchar_t* arguments)
     return L"\"" + path + L"\" " + arguments;
 }
 
+std::wstring RegisterAgainAdvice(const Installation& installation, const wchar_t* whom)
+{
+    if (installation.package && installation.package->holdsRegistration)
+        return L"repair the package that installed the server, " + DescribePackage(*installation.package) +
+               L": from a prompt started as administrator, run " +
+               PackageRepairCommand(*installation.package) + L" (or QuillmorphCheck --repair)";
+    return std::wstring(L"register the server again") + whom +
+           L": from a prompt started as administrator, run " +
+           QuotedCommand(installation.server, L"/RegServer") + L" (or QuillmorphCheck --repair)";
+}
+
 HRESULT ExpectedEntries(const std::wstring& serverPath, bool perUser, std::vector<ScriptEntry>* entries)
 {
-    // The replacements registration defines for an executable: the path with
-    // its single quotes doubled, bare and in double quotes.
-    std::wstring raw;
-    for (wchar_t c : serverPath)
-        raw.append(c == L'\'' ? 2 : 1, c);
-    CRegObject registrar;
-    HRESULT hr = registrar.DefineReplacement(L"APPID", L"");
-    if (SUCCEEDED(hr))
-        hr = registrar.DefineReplacement(L"Module", (L"\"" + raw + L"\"").c_str());
-    if (SUCCEEDED(hr))
-        hr = registrar.DefineReplacement(L"Module_Raw", raw.c_str());
-    for (WORD script : kClassScripts) {
-        std::string text;
-        if (SUCCEEDED(hr))
-            hr = ReadScriptResource(serverPath.c_str(), MAKEINTRESOURCEW(script), L"REGISTRY", &text);
-        std::wstring expanded;
-        if (SUCCEEDED(hr))
-            hr = CRegScriptParser(registrar, ScriptTarget{perUser, 0}).ExpandScript(text, &expanded);
-        if (SUCCEEDED(hr))
-            hr = ListScriptEntries(expanded, entries);
-    }
-    return hr;
+    return ListRegistrationEntries(serverPath, serverPath, perUser, entries);
 }
 
 HRESULT FindInstallation(Installation* installation, std::wstring* reason)
@@ -105,6 +90,9 @@ HRESULT FindInstallation(Installation* installation, std::wstring* reason)
                   L"\"resources\" folder), beside QuillmorphOLE.exe.";
         return HRESULT_FROM_WIN32(ERROR_FILE_NOT_FOUND);
     }
+    InstallingPackage package;
+    if (FindInstallingPackage(installation->server, &package) == S_OK)
+        installation->package = std::move(package);
     HRESULT hr = ExpectedEntries(installation->server, false, &installation->machineEntries);
     if (SUCCEEDED(hr))
         hr = ExpectedEntries(installation->server, true, &installation->userEntries);

@@ -6,9 +6,11 @@
 
 #include <windows.h>
 
+#include <optional>
 #include <string>
 #include <vector>
 
+#include "check/installing_package.h"
 #include "registration/script_listing.h"
 
 struct RegistryView
@@ -30,6 +32,8 @@ struct Installation
     // own script resources with its path put in.
     std::vector<ScriptEntry> machineEntries;
     std::vector<ScriptEntry> userEntries;
+    // The Windows Installer package that installed this copy, if one did.
+    std::optional<InstallingPackage> package;
 };
 
 // Fills installation; a failure means the check cannot run, and reason says why.
@@ -49,3 +53,9 @@ bool SamePath(const std::wstring& a, const std::wstring& b);
 
 // A command as a support person types it, with the path quoted.
 std::wstring QuotedCommand(const std::wstring& path, const wchar_t* arguments);
+
+// How to register the server again, as advice: "register the server again" +
+// whom + ": from a prompt started as administrator, run ... (or QuillmorphCheck
+// --repair)". Where a package installed the server, its repair instead, so that
+// Windows Installer's record and the registry stay in agreement.
+std::wstring RegisterAgainAdvice(const Installation& installation, const wchar_t* whom);

@@ -102,14 +102,12 @@ ServerProcess FindServerProcess(const std::wstring& imageName, const std::vector
 
 std::wstring ActivationAdvice(HRESULT hr, const Installation& installation)
 {
-    const std::wstring regServer = QuotedCommand(installation.server, L"/RegServer");
     if (hr == REGDB_E_CLASSNOTREG)
         return L"the class is not registered for " + std::to_wstring(installation.programBits) +
-               L"-bit programs: register the server from a prompt started as administrator with " +
-               regServer + L" (or QuillmorphCheck --repair).";
+               L"-bit programs: " + RegisterAgainAdvice(installation, L"") + L".";
     return L"see the registration checks above: a registration that points at a moved or missing server is "
-           L"the usual cause. Register the server again with " +
-           regServer + L" (or QuillmorphCheck --repair).";
+           L"the usual cause; " +
+           RegisterAgainAdvice(installation, L"") + L".";
 }
 
 CheckResult Failed(CheckResult result, std::wstring detail, std::wstring advice)

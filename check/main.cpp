@@ -19,6 +19,7 @@
 #include "check/drawing_application_check.h"
 #include "check/installation.h"
 #include "check/live_check.h"
+#include "check/package_check.h"
 #include "check/registration_check.h"
 #include "check/repair.h"
 #include "check/temporary_folder_check.h"
@@ -39,10 +40,12 @@ struct Options
 const wchar_t kUsage[] =
     L"Usage: QuillmorphCheck [--json] [--repair [--per-user]]\r\n"
     L"  Checks the QuillmorphOLE server beside this program: its registration in both registry views,\r\n"
-    L"  machine-wide and per user, the type library, the drawing application, the temporary folder, and\r\n"
-    L"  a drawing made through the running server. Changes nothing.\r\n"
+    L"  machine-wide and per user, the Windows Installer package that installed it, the type library,\r\n"
+    L"  the drawing application, the temporary folder, and a drawing made through the running server.\r\n"
+    L"  Changes nothing.\r\n"
     L"  --json      the report as JSON\r\n"
-    L"  --repair    registers the server again (/RegServer, as administrator), then checks\r\n"
+    L"  --repair    registers the server again (/RegServer, as administrator; or, where a Windows\r\n"
+    L"              Installer package installed the server, the package's repair), then checks\r\n"
     L"  --per-user  with --repair: registers for the current user only (/RegServerPerUser)\r\n"
     L"QuillmorphCheck document FILE|FOLDER... [--json] [--extract DIR]: the drawings in documents\r\n"
     L"Exit code: 0 all OK, 1 a check warned or failed, 2 the check could not run.\r\n";
@@ -81,8 +84,6 @@ int CannotRun(const Options& options, const std::wstring& reason)
     return kCannotRun;
 }
 
-} // namespace
-
 // The arguments after the program's name.
 std::vector<std::wstring> Arguments()
 {
@@ -94,6 +95,8 @@ std::vector<std::wstring> Arguments()
         list.push_back(arguments[i]);
     return list;
 }
+
+} // namespace
 
 int main()
 {
@@ -120,8 +123,17 @@ int main()
     report.programBits = installation.programBits;
     report.systemBits = installation.systemBits;
     report.server = installation.server;
-    if (options.repair)
+    if (options.repair) {
         report.results.push_back(RunRepair(installation, options.perUser));
+        // A repair by the package may have put the server back in place.
+        installation.package.reset();
+        InstallingPackage package;
+        if (FindInstallingPackage(installation.server, &package) == S_OK)
+            installation.package = std::move(package);
+    }
+    report.results.push_back(CheckPackage(installation));
+    if (installation.package)
+        installation.package->holdsRegistration = report.results.back().status != CheckStatus::Fail;
     for (CheckResult& result : CheckRegistration(installation))
         report.results.push_back(std::move(result));
     report.results.push_back(CheckTypeLibrary(installation));

@@ -345,7 +345,6 @@ std::wstring ViewNames(const Installation& installation, const std::vector<size_
 CheckResult MachineResult(const Installation& installation, const ScopeState& machine, const ScopeState& user)
 {
     CheckResult result{L"registration-machine", L"Registration, machine-wide"};
-    const std::wstring regServer = QuotedCommand(installation.server, L"/RegServer");
     std::vector<std::wstring> lines;
     std::set<Problem> problems;
     result.status = Summarize(installation, machine, &lines, &problems);
@@ -379,8 +378,7 @@ CheckResult MachineResult(const Installation& installation, const ScopeState& ma
     }
     result.detail = JoinFindings(lines);
     result.advice =
-        L"register the server again for every user: from a prompt started as administrator, run " +
-        regServer + L" (or QuillmorphCheck --repair); it writes both registry views.";
+        RegisterAgainAdvice(installation, L" for every user") + L"; it writes both registry views.";
     if (problems.count(Problem::MissingServer))
         result.advice = L"the server was moved or removed after it was registered; " + result.advice;
     if (problems.count(Problem::OtherCopy))

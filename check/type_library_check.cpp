@@ -117,10 +117,7 @@ std::wstring InterfaceProblem(const InterfaceInfo& info, REGSAM view, const std:
 CheckResult CheckTypeLibrary(const Installation& installation)
 {
     CheckResult result{L"type-library", L"Type library"};
-    const std::wstring regServer = QuotedCommand(installation.server, L"/RegServer");
-    const std::wstring reinstall =
-        L"register the server again: from a prompt started as administrator, run " + regServer +
-        L" (or QuillmorphCheck --repair).";
+    const std::wstring reinstall = RegisterAgainAdvice(installation, L"") + L".";
 
     ComPtr<ITypeLib> carried;
     HRESULT hr = LoadServerLibrary(installation.server, carried.GetAddressOf());

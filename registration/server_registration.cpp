@@ -10,6 +10,7 @@
 
 #include "registration/reg_key.h"
 #include "registration/registrar.h"
+#include "registration/registration_entries.h"
 #include "server/handles.h"
 
 using Microsoft::WRL::ComPtr;
@@ -225,20 +226,8 @@ HRESULT ApplyRegistryResource(const RegistrationContext& context, WORD resourceI
     if (FAILED(hr))
         return hr;
 
-    // Every single quote doubled, so that the path reads back whole inside a
-    // quoted script token.
-    std::wstring pszModuleUnquoted;
-    for (const wchar_t* p = path; *p; ++p)
-        pszModuleUnquoted.append(*p == L'\'' ? 2 : 1, *p);
-    // An executable is started by its path, which must be quoted where it holds
-    // blanks; a library's path is given bare.
-    const std::wstring pszModuleQuote = L"\"" + pszModuleUnquoted + L"\"";
     const bool isExecutable = context.instance == ::GetModuleHandleW(nullptr);
-    hr = registrar.DefineReplacement(L"Module",
-                                     isExecutable ? pszModuleQuote.c_str() : pszModuleUnquoted.c_str());
-    if (FAILED(hr))
-        return hr;
-    hr = registrar.DefineReplacement(L"Module_Raw", pszModuleUnquoted.c_str());
+    hr = DefineModuleReplacements(&registrar, path, isExecutable);
     if (FAILED(hr))
         return hr;
 

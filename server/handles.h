@@ -6,6 +6,7 @@
 #include <windows.h>
 #include <ole2.h>
 #include <oleauto.h>
+#include <msi.h>
 
 #include <utility>
 
@@ -96,6 +97,10 @@ inline void CloseSearch(HANDLE h)
 {
     ::FindClose(h);
 }
+inline void CloseMsiHandle(MSIHANDLE h)
+{
+    ::MsiCloseHandle(h);
+}
 } // namespace handle_detail
 
 using UniqueKernelHandle = UniqueHandle<HANDLE, &handle_detail::CloseKernelHandle>;
@@ -115,6 +120,8 @@ using UniqueTypeInfo = UniqueHandle<ITypeInfo*, &handle_detail::ReleaseTypeInfo>
 // Memory the platform hands out with LocalAlloc (message texts, argument lists).
 using UniqueLocalMemory = UniqueHandle<HLOCAL, &handle_detail::FreeLocal>;
 using UniqueSearch = UniqueHandle<HANDLE, &handle_detail::CloseSearch>;
+// A Windows Installer database, view or record (msi.dll).
+using UniqueMsiHandle = UniqueHandle<MSIHANDLE, &handle_detail::CloseMsiHandle>;
 
 // File functions report failure as INVALID_HANDLE_VALUE; the owner holds null then.
 inline UniqueKernelHandle AdoptFileHandle(HANDLE h)

@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
-# The demonstration: installs what is missing, builds, installs the server in a
-# Wine prefix of its own beside a small drawing application, registers it,
-# walks the road of one edit with a small container, and unregisters it.
+# The demonstration: installs what is missing, builds, installs the server's
+# Windows Installer package silently in a Wine prefix of its own, puts a small
+# drawing application beside it, walks the road of one edit with a small
+# container, runs the check program, and removes the package again.
 # Leaves build/x86_64/demo/output/{demo-document.qmd,before.png,after.png}.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
@@ -13,7 +14,7 @@ if [ -z "${QUILLMORPH_DEMO_IN_DISPLAY:-}" ]; then
         -DCMAKE_BUILD_TYPE=RelWithDebInfo >"$root/build/configure-x86_64.log" 2>&1 ||
         { cat "$root/build/configure-x86_64.log"; exit 1; }
     cmake --build "$root/build/x86_64" -j "$(nproc 2>/dev/null || echo 2)" \
-        --target QuillmorphOLE QuillmorphCheck quillmorph_demo_editor quillmorph_demo_container >/dev/null
+        --target quillmorph_packages quillmorph_demo_editor quillmorph_demo_container >/dev/null
     # The clipboard needs an X display: run the rest inside a virtual one.
     export QUILLMORPH_DEMO_IN_DISPLAY=1
     exec xvfb-run -a -s "-screen 0 1280x1024x24" "$0" "$@"
@@ -51,15 +52,6 @@ if [ ! -f "$WINEPREFIX/system.reg" ]; then
     "$wineserver" -w
 fi
 
-install_dir="$WINEPREFIX/drive_c/Program Files/Quillmorph Demo"
-mkdir -p "$install_dir/resources"
-cp "$bin/QuillmorphOLE.exe" "$install_dir/resources/QuillmorphOLE.exe"
-cp "$bin/QuillmorphCheck.exe" "$install_dir/resources/QuillmorphCheck.exe"
-cp "$bin/quillmorph_demo_editor.exe" "$install_dir/Quillmorph.exe"
-server='C:\Program Files\Quillmorph Demo\resources\QuillmorphOLE.exe'
-say "Installed the server as $server"
-say "Installed the demonstration drawing application as C:\\Program Files\\Quillmorph Demo\\Quillmorph.exe"
-
 run() { # run <log> <program> <args...>: output through a file (Wine keeps pipes open)
     local log=$1; shift
     set +e
@@ -68,15 +60,26 @@ run() { # run <log> <program> <args...>: output through a file (Wine keeps pipes
     set -e
     return $rc
 }
+winpath() { printf 'Z:%s' "${1//\//\\}"; }
 
+# The server comes as an administrator deploys it: the 64-bit build's Windows
+# Installer package, installed silently into the drawing application's folder.
+package=$(ls "$build"/packages/QuillmorphOLE-*-x64.msi 2>/dev/null | head -n 1)
+[ -n "$package" ] || { say "No package in $build/packages (is wixl installed?)"; exit 1; }
+install_dir="$WINEPREFIX/drive_c/Program Files/Quillmorph Demo"
+folder='C:\Program Files\Quillmorph Demo'
+server="$folder\resources\QuillmorphOLE.exe"
+# A product of ours that an interrupted run left installed goes first.
+run "$demo/remove-before.log" msiexec /x "$(winpath "$package")" /qn || true
+start=$SECONDS
 rc=0
-# Wine 8 does not merge HKEY_CURRENT_USER\Software\Classes into the classes its
-# component runtime reads, so a per-user registration cannot start the server
-# there; on Windows /RegServerPerUser serves as well. The demonstration
-# registers machine-wide inside its own prefix.
-run "$demo/register.log" "$server" /RegServer || rc=$?
-say "Registered with /RegServer: exit code $rc"
+run "$demo/install.log" msiexec /i "$(winpath "$package")" /qn "INSTALLDIR=$folder" \
+    /l*v "$(winpath "$demo/install-msi.log")" || rc=$?
+say "Installed $(basename "$package") silently: msiexec /i ... /qn INSTALLDIR=\"$folder\" ended with exit code $rc ($((SECONDS - start)) s)"
 [ $rc -eq 0 ] || exit 1
+say "    the server is $server, registered by the package (no /RegServer)"
+cp "$bin/quillmorph_demo_editor.exe" "$install_dir/Quillmorph.exe"
+say "Installed the demonstration drawing application as $folder\\Quillmorph.exe"
 
 find "$WINEPREFIX/drive_c/users" -name quillmorph-demo-editor.log -delete 2>/dev/null || true
 
@@ -105,15 +108,40 @@ tr -d '\r' <"$demo/check.log" | sed 's/^/    /'
 say "QuillmorphCheck: exit code $rc"
 [ $rc -eq 0 ] || status=1
 
+rm -f "$install_dir/Quillmorph.exe"
 rc=0
-run "$demo/unregister.log" "$server" /UnregServer || rc=$?
+start=$SECONDS
+run "$demo/remove.log" msiexec /x "$(winpath "$package")" /qn /l*v "$(winpath "$demo/remove-msi.log")" || rc=$?
 say ""
-say "Unregistered with /UnregServer: exit code $rc"
+say "Removed the package: msiexec /x ... /qn ended with exit code $rc ($((SECONDS - start)) s)"
 [ $rc -eq 0 ] || status=1
 "$wineserver" -w >/dev/null 2>&1 || true
 
+# Nothing of the package is left: no key of ours in either registry view, no file.
+left=()
+for key in 'CLSID\{7A3E51C0-4B2D-4E8F-9C61-2D5B8F0A13E7}' 'CLSID\{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}' \
+    'Interface\{D2F8A5B3-1E6C-4B97-8F40-3B7E9C1A6D52}' 'TypeLib\{9B6C2E14-F3A7-4D58-B1E0-6A4C8D2F7E95}' \
+    QUILLMORPHOLE.QuillmorphOLE QUILLMORPHOLE.QuillmorphOLE.1 \
+    QUILLMORPHOLE.QuillmorphEmbeddedObject QUILLMORPHOLE.QuillmorphEmbeddedObject.1; do
+    for view in 64 32; do
+        if run "$demo/query.log" reg query "HKLM\\Software\\Classes\\$key" "/reg:$view"; then
+            left+=("HKLM\\Software\\Classes\\$key ($view-bit view)")
+        fi
+    done
+done
+for file in "$install_dir/resources/QuillmorphOLE.exe" "$install_dir/resources/QuillmorphCheck.exe"; do
+    [ ! -e "$file" ] || left+=("$file")
+done
+if [ ${#left[@]} -eq 0 ]; then
+    say "Nothing of the package is left: no class, ProgID, type library or interface entry in either registry view, no file in $folder\\resources"
+else
+    say "Left behind by the removal:"
+    for item in "${left[@]}"; do say "    $item"; done
+    status=1
+fi
+
 say ""
-say "Left behind:"
+say "The demonstration's output:"
 for f in demo-document.qmd before.png after.png; do
     if [ -f "$out/$f" ]; then
         say "    $out/$f ($(stat -c %s "$out/$f") bytes)"

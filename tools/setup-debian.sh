@@ -14,6 +14,7 @@ packages=(
     googletest
     xvfb xauth
     python3-olefile
+    wixl msitools osslsigncode openssl
 )
 
 sudo=""

@@ -248,7 +248,7 @@ TEST_P(Check, ReportsTheBreakageInTheCheckItBelongsToAndNothingElse)
     const Breakage& breakage = GetParam();
     breakage.apply();
     const Report report = RunCheck(kMain.Check(), L"--json");
-    ASSERT_EQ(report.statuses.size(), 6u) << report.output;
+    ASSERT_EQ(report.statuses.size(), 7u) << report.output;
     EXPECT_EQ(report.exitCode, breakage.flags.empty() ? 0u : 1u) << report.output;
     std::map<std::string, const Flag*> expected;
     for (const Flag& flag : breakage.flags)
@@ -296,7 +296,7 @@ TEST_F(Check, TheTextReportHasALineForEachCheckAndTheResult)
         failed += line.rfind("FAIL  Registration, machine-wide: in the 32-bit view", 0) == 0;
         advised = advised || line.rfind("      What to do: register the server again", 0) == 0;
     }
-    EXPECT_EQ(ok, 5) << report.output;
+    EXPECT_EQ(ok, 6) << report.output;
     EXPECT_EQ(failed, 1) << report.output;
     EXPECT_TRUE(advised) << report.output;
     EXPECT_NE(report.output.find("Result: FAIL (1 failure, 0 warnings; exit code 1)"), std::string::npos);
