@@ -1,6 +1,6 @@
 #pragma once
 
-// The benchmark's three parts; each appends its rows to the table.
+// The benchmark's parts; each appends its rows to the table.
 
 #include <vector>
 
@@ -23,5 +23,9 @@ void RunTripForwardBenchmarks(const Options& options, std::vector<Row>* rows);
 // The real server started by the runtime: a call, a cold activation, and its
 // memory while an edit comes back, against the minimal local server and the payload.
 void RunProcessBenchmarks(const Options& options, std::vector<Row>* rows);
+
+// The document check program over a large zip-based document, against only
+// inflating its entries, and over a folder of many small documents.
+void RunDocumentBenchmarks(const Options& options, std::vector<Row>* rows);
 
 } // namespace bench

@@ -19,6 +19,13 @@ const wchar_t* StatusWord(CheckStatus status)
     }
 }
 
+std::wstring Count(size_t n, const wchar_t* one, const wchar_t* many)
+{
+    return std::to_wstring(n) + L" " + (n == 1 ? one : many);
+}
+
+} // namespace
+
 std::wstring JsonString(const std::wstring& text)
 {
     std::wstring quoted = L"\"";
@@ -51,13 +58,6 @@ std::wstring JsonString(const std::wstring& text)
     }
     return quoted + L"\"";
 }
-
-std::wstring Count(size_t n, const wchar_t* one, const wchar_t* many)
-{
-    return std::to_wstring(n) + L" " + (n == 1 ? one : many);
-}
-
-} // namespace
 
 CheckStatus Worse(CheckStatus a, CheckStatus b)
 {

@@ -60,6 +60,9 @@ std::wstring CannotRunJson(const std::wstring& reason);
 // where it has one.
 std::wstring DescribeResult(HRESULT hr);
 
+// Text as a JSON string, quotes included.
+std::wstring JsonString(const std::wstring& text);
+
 // Writes text to the standard output: to a console as UTF-16, to a file or
 // pipe as UTF-8.
 void WriteOutput(const std::wstring& text);

@@ -2,6 +2,7 @@
 // install and support it, and changes nothing unless asked to repair.
 //
 //   QuillmorphCheck [--json] [--repair [--per-user]]
+//   QuillmorphCheck document FILE|FOLDER... [--json] [--extract DIR]
 //
 // Exit code: 0 when every check passed, 1 when one warned or failed, 2 when
 // the check could not run.
@@ -11,8 +12,10 @@
 #include <shellapi.h>
 
 #include <string>
+#include <vector>
 
 #include "check/check_report.h"
+#include "check/document_command.h"
 #include "check/drawing_application_check.h"
 #include "check/installation.h"
 #include "check/live_check.h"
@@ -44,6 +47,7 @@ const wchar_t kUsage[] =
     L"  --repair    registers the server again (/RegServer, as administrator; or, where a Windows\r\n"
     L"              Installer package installed the server, the package's repair), then checks\r\n"
     L"  --per-user  with --repair: registers for the current user only (/RegServerPerUser)\r\n"
+    L"QuillmorphCheck document FILE|FOLDER... [--json] [--extract DIR]: the drawings in documents\r\n"
     L"Exit code: 0 all OK, 1 a check warned or failed, 2 the check could not run.\r\n";
 
 bool ParseOptions(Options* options, std::wstring* unknown)
@@ -80,10 +84,25 @@ int CannotRun(const Options& options, const std::wstring& reason)
     return kCannotRun;
 }
 
+// The arguments after the program's name.
+std::vector<std::wstring> Arguments()
+{
+    int count = 0;
+    wchar_t** arguments = ::CommandLineToArgvW(::GetCommandLineW(), &count);
+    UniqueLocalMemory owner(arguments);
+    std::vector<std::wstring> list;
+    for (int i = 1; arguments && i < count; ++i)
+        list.push_back(arguments[i]);
+    return list;
+}
+
 } // namespace
 
 int main()
 {
+    const std::vector<std::wstring> arguments = Arguments();
+    if (IsDocumentCommand(arguments))
+        return RunDocumentCommand(arguments);
     Options options;
     std::wstring unknown;
     if (!ParseOptions(&options, &unknown)) {

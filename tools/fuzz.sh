@@ -26,7 +26,7 @@ fi
 # test's time-out; its output goes to a file, never a pipe.
 WINEPREFIX="$PWD/wineprefix" /usr/lib/wine/wineserver64 -k >/dev/null 2>&1 || true
 status=0
-for program in storage automation registry; do
+for program in storage automation registry documents; do
     log="$root/build/fuzz-$program.log"
     xvfb-run -a -s "-screen 0 1280x1024x24" ./wine-run.sh "bin/fuzz_${program}_test.exe" >"$log" 2>&1 || status=1
     grep -E "^fuzz $program: " "$log" || echo "fuzz $program: no report (see $log)"
