@@ -21,6 +21,7 @@
 #include "check/temporary_folder_check.h"
 #include "check/type_library_check.h"
 #include "server/handles.h"
+#include "server/library_search.h"
 
 namespace {
 
@@ -81,6 +82,10 @@ int CannotRun(const Options& options, const std::wstring& reason)
 
 int main()
 {
+    // Before anything can load a library by name: this program lies in the
+    // server's folder, inside the drawing application's installation, and a
+    // repair runs it as administrator.
+    LockLibrarySearchPath();
     Options options;
     std::wstring unknown;
     if (!ParseOptions(&options, &unknown)) {
