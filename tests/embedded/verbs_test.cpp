@@ -317,6 +317,58 @@ TEST_F(Verbs, AForgedWakeUpRunsNothingButTheWorkThatWasDueAndThatOnce)
     EXPECT_TRUE(::IsWindow(window)) << "no one else closes the window";
 }
 
+// A container's site that lets itself be dropped from inside OnShowWindow, as
+// a container that calls SetClientSite(NULL) there does. It notes whether it
+// went while its own call was still running.
+class SiteDroppedInsideItsCall : public testing_support::CountedUnknown<IOleClientSite, true>
+{
+public:
+    struct Record
+    {
+        bool inCall = false;
+        bool destroyedInCall = false;
+        bool destroyed = false;
+    };
+    SiteDroppedInsideItsCall(IOleObject* drawing, Record* record) : drawing_(drawing), record_(record) {}
+    ~SiteDroppedInsideItsCall() override
+    {
+        record_->destroyed = true;
+        record_->destroyedInCall = record_->inCall;
+    }
+
+    STDMETHOD(OnShowWindow)(BOOL) override
+    {
+        // Only locals after the drop: this object may be gone by then.
+        Record* record = record_;
+        record->inCall = true;
+        drawing_->SetClientSite(nullptr);
+        record->inCall = false;
+        return S_OK;
+    }
+    STDMETHOD(SaveObject)() override { return S_OK; }
+    STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHOD(GetContainer)(IOleContainer**) override { return E_NOTIMPL; }
+    STDMETHOD(ShowObject)() override { return S_OK; }
+    STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
+
+private:
+    IOleObject* drawing_; // not counted: the test keeps it
+    Record* record_;
+};
+
+TEST_F(Verbs, HidingKeepsTheSiteAliveWhileItIsBeingCalled)
+{
+    SiteDroppedInsideItsCall::Record record;
+    ComPtr<IOleClientSite> site(new SiteDroppedInsideItsCall(ole_.Get(), &record));
+    ASSERT_EQ(ole_->SetClientSite(site.Get()), S_OK);
+    IOleClientSite* const active = site.Get();
+    site.Reset(); // the drawing's reference is the only one now
+
+    EXPECT_EQ(ole_->DoVerb(OLEIVERB_HIDE, nullptr, active, 0, nullptr, nullptr), S_OK);
+    EXPECT_TRUE(record.destroyed) << "the drawing let the site go";
+    EXPECT_FALSE(record.destroyedInCall) << "the site went while its OnShowWindow was still running";
+}
+
 TEST_F(Verbs, TheSiteIsACountedReference)
 {
     ULONG before = site_.refs();
