@@ -260,7 +260,8 @@ TEST_F(EditorRoundTrip, AnEditGoesToTheEditorAndComesBackIntoTheDocument)
     for (LPARAM forged : {LPARAM(0), LPARAM(1), LPARAM(0x10000)})
         EXPECT_TRUE(::PostMessageW(windows[0], WM_APP + 1, forged, forged));
     DWORD_PTR answer = 0;
-    EXPECT_TRUE(::SendMessageTimeoutW(windows[0], WM_APP + 1, 0, 0x10000, SMTO_NORMAL, 10000, &answer));
+    ASSERT_TRUE(::SendMessageTimeoutW(windows[0], WM_APP + 1, 0, 0x10000, SMTO_ABORTIFHUNG, 10000, &answer))
+        << "the server no longer answers its window";
     PumpMessagesFor(300);
     EXPECT_EQ(site_.Calls(), calls) << "nothing reached the container";
 
