@@ -16,6 +16,10 @@ endfunction()
 find_program(QUILLMORPH_WINE wine64 PATHS /usr/lib/wine NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
 find_program(QUILLMORPH_WINESERVER NAMES wineserver64 wineserver PATHS /usr/lib/wine NO_DEFAULT_PATH
              NO_CMAKE_FIND_ROOT_PATH)
+find_program(QUILLMORPH_WINE32 wine PATHS /usr/lib/wine NO_DEFAULT_PATH NO_CMAKE_FIND_ROOT_PATH)
+if(NOT QUILLMORPH_WINE32)
+    set(QUILLMORPH_WINE32 "")
+endif()
 set(QUILLMORPH_WINEPREFIX ${CMAKE_BINARY_DIR}/wineprefix)
 if(QUILLMORPH_WINE AND QUILLMORPH_WINESERVER)
     configure_file(${CMAKE_CURRENT_LIST_DIR}/wine-run.sh.in ${CMAKE_BINARY_DIR}/wine-run.sh

@@ -37,8 +37,10 @@ say() { printf '%s\n' "$*"; }
 
 "$wineserver" -k >/dev/null 2>&1 || true
 # A prefix booted before the 32-bit Wine was installed has no 32-bit half: make
-# it again.
-if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ]; then
+# it again, where the machine runs Wine's 32-bit loader at all (a kernel without
+# IA-32 emulation runs no 32-bit program, and no prefix gets that half there).
+if [ -f "$WINEPREFIX/system.reg" ] && [ ! -f "$WINEPREFIX/drive_c/windows/syswow64/kernel32.dll" ] &&
+    /usr/lib/wine/wine --version >/dev/null 2>&1; then
     say "The demonstration's Wine prefix predates the 32-bit Wine: creating it again"
     "$wineserver" -w >/dev/null 2>&1 || true
     rm -rf "$WINEPREFIX"

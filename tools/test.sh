@@ -22,14 +22,24 @@ run_tests() {
 }
 
 i686_log="$root/build/test-i686.log"
-run_tests i686 140 "$@" >"$i686_log" 2>&1 &
-i686_pid=$!
+# The 32-bit build's programs need Wine's 32-bit loader, which runs only where
+# the kernel runs 32-bit programs: some virtual machines have IA-32 emulation
+# switched off. There its tests cannot run, and the 64-bit tree's tests skip
+# the cases that need a 32-bit program; both say so.
+if /usr/lib/wine/wine --version >/dev/null 2>&1; then
+    run_tests i686 140 "$@" >"$i686_log" 2>&1 &
+    i686_pid=$!
+else
+    echo "NOT RUN: this machine runs no 32-bit programs (the kernel's IA-32 emulation is off), so Wine's" \
+        "32-bit half cannot start; the i686 build was built but its tests were not run." >"$i686_log"
+    i686_pid=
+fi
 
 status=0
 echo "Tests of the x86_64 build:"
 run_tests x86_64 99 "$@" || status=$?
 i686_status=0
-wait "$i686_pid" || i686_status=$?
+[ -z "$i686_pid" ] || wait "$i686_pid" || i686_status=$?
 echo "Tests of the i686 build:"
 cat "$i686_log"
 [ "$status" -ne 0 ] || status=$i686_status

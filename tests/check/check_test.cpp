@@ -341,6 +341,8 @@ TEST_F(Check, EachBitnessChecksTheServerOfTheOther)
 {
     if (!kPairedCheck)
         GTEST_SKIP() << "the other architecture's build tree is not configured (QUILLMORPH_PAIRED_BUILD_DIR)";
+    if (!Runs32BitPrograms())
+        GTEST_SKIP() << kNo32BitPrograms;
     const Installed mixed{L"C:\\Program Files\\Quillmorph Check Mixed"};
     const struct
     {

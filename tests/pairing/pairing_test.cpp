@@ -80,6 +80,9 @@ protected:
         if (!kPairedServer)
             GTEST_SKIP()
                 << "the other architecture's build tree is not configured (QUILLMORPH_PAIRED_BUILD_DIR)";
+        // Every pairing has a 32-bit side: the drawing application is of the other bitness.
+        if (!Runs32BitPrograms())
+            GTEST_SKIP() << kNo32BitPrograms;
         ASSERT_EQ(::OleInitialize(nullptr), S_OK);
         oleInitialized_ = true;
         ASSERT_TRUE(WaitForNoProcess(kServerImage, 15000));

@@ -135,6 +135,20 @@ bool Is32BitExecutable(const std::wstring& exe)
     return header.Machine == IMAGE_FILE_MACHINE_I386;
 }
 
+const char kNo32BitPrograms[] =
+    "this system runs no 32-bit programs (no 32-bit system libraries: the machine's kernel runs no 32-bit "
+    "code, so Wine has no 32-bit half)";
+
+bool Runs32BitPrograms()
+{
+    wchar_t folder[MAX_PATH] = {};
+    const UINT length = ::GetSystemWow64DirectoryW(folder, MAX_PATH);
+    if (length == 0 || length >= MAX_PATH)
+        return false;
+    const std::wstring kernel = std::wstring(folder) + L"\\kernel32.dll";
+    return ::GetFileAttributesW(kernel.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
 std::vector<BYTE> NativeDataOf(IDataObject* data)
 {
     FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(

@@ -84,6 +84,13 @@ std::string RunScriptHost(const std::wstring& script, bool* underWow64 = nullptr
 // file's header (false for anything else or when it cannot be read).
 bool Is32BitExecutable(const std::wstring& exe);
 
+// True when this system can start 32-bit programs: its 32-bit system folder
+// holds the platform's libraries. A machine whose kernel runs no 32-bit code
+// (IA-32 emulation switched off) gives Wine no 32-bit half; cases that need a
+// 32-bit program skip there, saying why.
+bool Runs32BitPrograms();
+extern const char kNo32BitPrograms[];
+
 // The native document that a drawing serves through data (the native-data
 // flavour on a global block); empty when it serves none.
 std::vector<BYTE> NativeDataOf(IDataObject* data);
