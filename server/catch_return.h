@@ -3,10 +3,10 @@
 // No exception leaves a method the platform calls: the runtime cannot carry
 // one back to the caller, and in this build it would end the process, and with
 // it every container's drawings. Written after a function-try-block, so that
-// the guard shows at the method's first line:
+// the guard shows where the method's body opens:
 //
-//   STDMETHODIMP CDispinterface::Activate(VARIANT e) try
-//   {
+//   STDMETHODIMP CDispinterface::Activate(VARIANT e)
+//   try {
 //       ...
 //   }
 //   CATCH_RETURN_HRESULT()
