@@ -1,8 +1,9 @@
 // The executable's load configuration: the loader resolves the executable's own
 // imports, and the libraries those import, from the system folder only, as the
-// process does for every later load once WinMain has locked the search path.
-// The linker of this toolchain does not point the image's load-configuration
-// directory at this record; the build does that after linking
+// process does for every later load once its entry point has locked the search
+// path. The server and the check program beside it both carry it. The linker
+// of this toolchain does not point the image's load-configuration directory at
+// this record; the build does that after linking
 // (tools/load_config_directory.cpp), finding the record by its section.
 
 #include <windows.h>

@@ -2,11 +2,13 @@
 
 #include <wrl/client.h>
 
+#include <cwchar>
 #include <vector>
 
 #include "bridge/dispinterface.h"
 #include "bridge/native_data_format.h"
 #include "bridge/open_edits.h"
+#include "server/catch_return.h"
 #include "server/handles.h"
 #include "server/last_error.h"
 
@@ -146,14 +148,18 @@ HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fi
     // server creates afresh is. A name found taken keeps its reservation until
     // the end, so that the next reservation is another number; then the
     // reservations go, and the taken files stay as they were.
+    // Memory is taken before each file is made, and a file is owned the moment
+    // it exists: running out of memory on the way leaves no file behind.
     std::vector<EditFiles> taken;
+    taken.reserve(kDocumentNameAttempts);
     for (int attempt = 0; attempt < kDocumentNameAttempts; ++attempt) {
-        wchar_t reserved[MAX_PATH] = {};
-        if (::GetTempFileNameW(folder, L"OLE", 0, reserved) == 0)
+        std::wstring reserved(MAX_PATH, L'\0');
+        if (::GetTempFileNameW(folder, L"OLE", 0, &reserved[0]) == 0)
             return LastErrorResult();
+        reserved.resize(::wcslen(reserved.c_str()));
         // From here on whatever fails takes the reservation with it.
-        EditFiles written(reserved);
-        const std::wstring name = MakeZrnFileName(reserved);
+        EditFiles written(std::move(reserved));
+        std::wstring name = MakeZrnFileName(written.reserved());
         // Shared for reading only: nobody writes into the document while the
         // server does.
         UniqueKernelHandle file =
@@ -166,13 +172,13 @@ HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fi
             taken.push_back(std::move(written));
             continue;
         }
-        written.SetDocument(name);
+        written.SetDocument(std::move(name));
         HRESULT hr = size ? WriteAll(file.get(), bytes, size) : S_OK;
         file.reset();
         // A cut document must not reach the editor.
         if (FAILED(hr))
             return hr;
-        *fileName = name;
+        *fileName = written.document();
         *files = std::move(written);
         return S_OK;
     }
@@ -180,7 +186,7 @@ HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fi
 }
 
 STDMETHODIMP CDispinterface::Activate(VARIANT e)
-{
+try {
     IUnknown* object = InterfaceFromVariant(e);
     if (!object)
         return S_OK;
@@ -210,16 +216,18 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
     if (FAILED(hr))
         return hr;
 
-    // The table takes a reference of its own; the caller's stays the caller's.
     const LONG key = NextObjectKey();
-    s_openObjects.File(key, object, std::move(files));
-
     wchar_t modulePath[MAX_PATH] = {};
     const DWORD moduleLength = ::GetModuleFileNameW(nullptr, modulePath, MAX_PATH);
     const std::wstring module(modulePath, moduleLength);
     const std::wstring editor = MakeEditorPath(module);
     const std::wstring working = MakeWorkingFolder(module);
     std::wstring commandLine = MakeEditorCommandLine(editor, fileName, key);
+    // Filed last of all that takes memory: an entry that no editor will ever
+    // quote would keep the drawing, and with it the whole server, alive for
+    // good. The table takes a reference of its own; the caller's stays the
+    // caller's.
+    s_openObjects.File(key, object, std::move(files));
 
     STARTUPINFOW startup = {};
     startup.cb = sizeof(startup);
@@ -243,3 +251,4 @@ STDMETHODIMP CDispinterface::Activate(VARIANT e)
     ::AllowSetForegroundWindow(process.dwProcessId);
     return S_OK;
 }
+CATCH_RETURN_HRESULT()

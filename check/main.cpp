@@ -25,6 +25,7 @@
 #include "check/temporary_folder_check.h"
 #include "check/type_library_check.h"
 #include "server/handles.h"
+#include "server/library_search.h"
 
 namespace {
 
@@ -100,6 +101,10 @@ std::vector<std::wstring> Arguments()
 
 int main()
 {
+    // Before anything can load a library by name: this program lies in the
+    // server's folder, inside the drawing application's installation, and a
+    // repair runs it as administrator.
+    LockLibrarySearchPath();
     const std::vector<std::wstring> arguments = Arguments();
     if (IsDocumentCommand(arguments))
         return RunDocumentCommand(arguments);

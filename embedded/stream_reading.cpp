@@ -7,7 +7,9 @@
 
 namespace {
 
-// Reads up to length bytes; fewer when the stream ends early.
+// Reads up to length bytes; fewer when the stream ends early. The stream may
+// be anyone's: a count above what was asked for is a fault of the stream, and
+// believing it would aim the next read past the block.
 HRESULT ReadUpTo(IStream* stream, BYTE* bytes, ULONG length, ULONG* read)
 {
     *read = 0;
@@ -16,6 +18,8 @@ HRESULT ReadUpTo(IStream* stream, BYTE* bytes, ULONG length, ULONG* read)
         HRESULT hr = stream->Read(bytes + *read, length - *read, &chunk);
         if (FAILED(hr))
             return hr;
+        if (chunk > length - *read)
+            return STG_E_READFAULT;
         if (chunk == 0)
             break;
         *read += chunk;
@@ -82,7 +86,9 @@ HRESULT ReadClaimedBytes(IStream* stream, UniqueHGlobal* block, ULONG* read, ULO
         if (FAILED(hr))
             return hr;
         filled += chunk;
-        if (filled < capacity || filled == size)
+        // A block not filled means the stream has ended; so does a read that
+        // brought nothing.
+        if (chunk == 0 || filled < capacity || filled == size)
             break;
         capacity = static_cast<ULONG>(std::min<ULONGLONG>(size, ULONGLONG(capacity) * 2));
         if (!ResizeBlock(&bytes, capacity))

@@ -17,8 +17,9 @@
 // delivering, so a file that merely claims gigabytes costs no more than
 // kTrustedClaim; a real document larger than that pays one copy of what has
 // arrived per doubling. The block ends holding exactly *read bytes (no block
-// when nothing was read). A failed read gives its HRESULT, a block that cannot
-// be had E_OUTOFMEMORY.
+// when nothing was read). No read asks for more than the block has room for.
+// A failed read gives its HRESULT, a read that reports more bytes than it was
+// asked for STG_E_READFAULT, a block that cannot be had E_OUTOFMEMORY.
 HRESULT ReadClaimedBytes(IStream* stream, UniqueHGlobal* block, ULONG* read, ULONG* claimed);
 
 constexpr ULONG kTrustedClaim = 64u << 20;

@@ -69,8 +69,10 @@ HRESULT CEmbeddedObject::DoVerbOpen()
 
 HRESULT CEmbeddedObject::DoVerbHide()
 {
-    if (m_spClientSite)
-        m_spClientSite->OnShowWindow(FALSE);
+    // Held for the call: a container may let the site go from inside it.
+    ComPtr<IOleClientSite> site = m_spClientSite;
+    if (site)
+        site->OnShowWindow(FALSE);
     return S_OK;
 }
 

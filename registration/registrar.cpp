@@ -1,20 +1,17 @@
 #include "registration/registrar.h"
 
 #include <cstring>
-#include <new>
 
 #include "registration/script_tokenizer.h"
+#include "server/catch_return.h"
 #include "server/handles.h"
 
 HRESULT CReplacementMap::Add(LPCOLESTR name, LPCOLESTR value)
-{
-    try {
-        m_pairs.push_back(Pair{name, value});
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+try {
+    m_pairs.push_back(Pair{name, value});
     return S_OK;
 }
+CATCH_RETURN_HRESULT()
 
 LPCOLESTR CReplacementMap::Lookup(std::wstring_view name) const
 {
@@ -59,7 +56,7 @@ HRESULT CRegObject::UnregisterScriptResource(LPCOLESTR modulePath, WORD resource
 
 HRESULT ReadScriptResource(LPCOLESTR modulePath, LPCOLESTR resourceName, LPCOLESTR resourceType,
                            std::string* text)
-{
+try {
     if (!modulePath || !resourceType || !text)
         return E_INVALIDARG;
     text->clear();
@@ -87,13 +84,10 @@ HRESULT ReadScriptResource(LPCOLESTR modulePath, LPCOLESTR resourceName, LPCOLES
     // The script is 8-bit text and ends at its first NUL, if it has one.
     const void* nul = bytes ? std::memchr(bytes, '\0', size) : nullptr;
     const size_t length = nul ? static_cast<size_t>(static_cast<const char*>(nul) - bytes) : size;
-    try {
-        text->assign(bytes ? bytes : "", length);
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    text->assign(bytes ? bytes : "", length);
     return S_OK;
 }
+CATCH_RETURN_HRESULT()
 
 HRESULT CRegObject::ApplyScriptResource(LPCOLESTR modulePath, LPCOLESTR resourceName, LPCOLESTR resourceType,
                                         bool registerEntries, ScriptTarget target)

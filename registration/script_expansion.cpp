@@ -1,9 +1,8 @@
 #include "registration/script_expansion.h"
 
-#include <new>
-
 #include "registration/registrar.h"
 #include "registration/script_tokenizer.h"
+#include "server/catch_return.h"
 
 namespace {
 
@@ -36,37 +35,28 @@ bool IsClassesRootAt(std::wstring_view text, size_t at)
     return after == text.size() || text[after] == L'{' || IsScriptBlank(text[after]);
 }
 
-// Appends text to out within the script's limit.
+// Appends text to out within the script's limit; false beyond it. Running out
+// of memory is its caller's E_OUTOFMEMORY as well.
 bool Append(std::wstring* out, std::wstring_view text)
 {
     if (out->size() + text.size() > kMaxScriptLength)
         return false;
-    try {
-        out->append(text);
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
+    out->append(text);
     return true;
 }
 
 // Room for twice the script, as the text usually grows a little.
-bool Prepare(std::wstring* out, std::wstring_view text)
+void Prepare(std::wstring* out, std::wstring_view text)
 {
     out->clear();
-    try {
-        out->reserve(text.size() < kMaxScriptLength / 2 ? text.size() * 2 : text.size());
-    } catch (const std::bad_alloc&) {
-        return false;
-    }
-    return true;
+    out->reserve(text.size() < kMaxScriptLength / 2 ? text.size() * 2 : text.size());
 }
 
 } // namespace
 
 HRESULT RewriteForUser(std::wstring_view text, std::wstring* rewritten)
-{
-    if (!Prepare(rewritten, text))
-        return E_OUTOFMEMORY;
+try {
+    Prepare(rewritten, text);
     int level = 0;
     bool rewritePending = false;
     bool insideQuotes = false;
@@ -113,11 +103,11 @@ HRESULT RewriteForUser(std::wstring_view text, std::wstring* rewritten)
     }
     return S_OK;
 }
+CATCH_RETURN_HRESULT()
 
 HRESULT ReplaceNames(std::wstring_view text, const CReplacementMap& replacements, std::wstring* replaced)
-{
-    if (!Prepare(replaced, text))
-        return E_OUTOFMEMORY;
+try {
+    Prepare(replaced, text);
     for (size_t at = 0; at < text.size();) {
         const size_t percent = text.find(L'%', at);
         if (!Append(replaced, text.substr(at, percent - at)))
@@ -145,6 +135,7 @@ HRESULT ReplaceNames(std::wstring_view text, const CReplacementMap& replacements
     }
     return S_OK;
 }
+CATCH_RETURN_HRESULT()
 
 HRESULT ExpandScript(std::wstring_view text, bool perUser, const CReplacementMap& replacements,
                      std::wstring* expanded)

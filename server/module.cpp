@@ -1,7 +1,6 @@
 #include "server/module.h"
 
-#include <new>
-
+#include "server/catch_return.h"
 #include "server/object_table.h"
 
 extern "C" IMAGE_DOS_HEADER __ImageBase;
@@ -118,15 +117,12 @@ HRESULT CAtlModule::GetGITPtr(IGlobalInterfaceTable** ppGIT)
 }
 
 HRESULT CAtlModule::AddTerminationHook(TerminationHookFunc pFunc, DWORD_PTR dw)
-{
+try {
     CriticalSectionGuard guard(m_csModule);
-    try {
-        m_terminationHooks.push_back(TerminationHook{pFunc, dw});
-    } catch (const std::bad_alloc&) {
-        return E_OUTOFMEMORY;
-    }
+    m_terminationHooks.push_back(TerminationHook{pFunc, dw});
     return S_OK;
 }
+CATCH_RETURN_HRESULT()
 
 void CAtlModule::TerminateModule()
 {

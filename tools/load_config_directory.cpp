@@ -1,4 +1,4 @@
-// Points an executable's load-configuration directory at the record the server
+// Points an executable's load-configuration directory at the record the program
 // carries in its ".lcfg" section, and brings the image's checksum up to date.
 // Run after linking, because this toolchain's linker leaves the directory
 // empty. Usage: load_config_directory <image>. Exit code 0 when the directory

@@ -12,6 +12,7 @@
 #include "bridge/dispinterface.h"
 #include "embedded/embedded_object.h"
 #include "support/clipboard_offer.h"
+#include "support/lying_storage.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
 
@@ -169,6 +170,20 @@ TEST_F(ClipboardRoundTrip, TripBackReadsTheNativeDocumentOfOurDrawingOnly)
     text->entries.push_back({CF_UNICODETEXT, nullptr});
     TripBackWith(text, &touched);
     EXPECT_FALSE(touched) << "text only";
+}
+
+TEST_F(ClipboardRoundTrip, ADocumentStreamReportingMoreThanItWasAskedForIsUnreadable)
+{
+    ComPtr<testing_support::LyingStream> stream(new testing_support::LyingStream(5000));
+    ComPtr<IStorage> drawing = DrawingStorage(CLSID_QuillmorphEmbeddedObject, PatternBytes(5000, 5));
+    auto* offer = new ClipboardOffer;
+    offer->entries.push_back({static_cast<CLIPFORMAT>(::RegisterClipboardFormatA("Embedded Object")),
+                              new testing_support::LyingStorage(drawing.Get(), L"ZRN", stream.Get())});
+    bool touched = true;
+    TripBackWith(offer, &touched);
+    EXPECT_FALSE(touched) << "answered as for any storage whose document cannot be read";
+    EXPECT_EQ(stream->reads, 1u);
+    EXPECT_LE(stream->largestRequest, 5000u) << "no read aims past the block";
 }
 
 TEST_F(ClipboardRoundTrip, OutPointersMustBeGiven)

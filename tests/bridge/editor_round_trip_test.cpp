@@ -42,6 +42,20 @@ std::wstring BinFolder()
 
 using testing_support::ContainerSite;
 
+// The deferred-call windows of other processes on this desktop: the server's.
+std::vector<HWND> ServerDeferredCallWindows()
+{
+    std::vector<HWND> windows;
+    HWND window = nullptr;
+    while ((window = ::FindWindowExW(HWND_MESSAGE, window, L"QuillmorphDeferredCalls", nullptr))) {
+        DWORD process = 0;
+        ::GetWindowThreadProcessId(window, &process);
+        if (process != ::GetCurrentProcessId())
+            windows.push_back(window);
+    }
+    return windows;
+}
+
 void WriteStreamBytes(IStorage* storage, const wchar_t* name, const Bytes& bytes)
 {
     ComPtr<IStream> stream;
@@ -237,6 +251,19 @@ TEST_F(EditorRoundTrip, AnEditGoesToTheEditorAndComesBackIntoTheDocument)
     EXPECT_EQ(persist->IsDirty(), S_FALSE) << "the container's save left the drawing clean";
     persist.Reset();
     EXPECT_TRUE(ListFiles(temp_, L"OLE*").empty()) << "the edit's temporary files are gone";
+
+    // Another program on the desktop finds the server's deferred-call window
+    // and posts its message with anything in it, and sends it once: the
+    // server carries on with the next edit.
+    const std::vector<HWND> windows = ServerDeferredCallWindows();
+    ASSERT_EQ(windows.size(), 1u) << "the server's window, found as any program finds it";
+    for (LPARAM forged : {LPARAM(0), LPARAM(1), LPARAM(0x10000)})
+        EXPECT_TRUE(::PostMessageW(windows[0], WM_APP + 1, forged, forged));
+    DWORD_PTR answer = 0;
+    ASSERT_TRUE(::SendMessageTimeoutW(windows[0], WM_APP + 1, 0, 0x10000, SMTO_ABORTIFHUNG, 10000, &answer))
+        << "the server no longer answers its window";
+    PumpMessagesFor(300);
+    EXPECT_EQ(site_.Calls(), calls) << "nothing reached the container";
 
     // A second edit, given up by the editor: the window closes, nothing is saved.
     Act("close");

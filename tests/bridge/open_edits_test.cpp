@@ -7,8 +7,10 @@
 #include <wrl/client.h>
 
 #include <algorithm>
+#include <cstddef>
 #include <cstdio>
 #include <cstdlib>
+#include <new>
 #include <set>
 
 #include "bridge/dispinterface.h"
@@ -21,6 +23,38 @@
 
 using Microsoft::WRL::ComPtr;
 using namespace bridge_test;
+
+// Memory that runs out on request: with a count set, the allocation of this
+// thread that comes after that many others fails, once. Every allocation of
+// the program comes here, the server's code and the standard library's alike.
+namespace {
+thread_local long t_allocationsBeforeFailure = -1;
+thread_local bool t_allocationFailed = false;
+} // namespace
+
+void* operator new(std::size_t size)
+{
+    if (t_allocationsBeforeFailure == 0) {
+        t_allocationsBeforeFailure = -1;
+        t_allocationFailed = true;
+        throw std::bad_alloc();
+    }
+    if (t_allocationsBeforeFailure > 0)
+        --t_allocationsBeforeFailure;
+    if (void* block = std::malloc(size ? size : 1))
+        return block;
+    throw std::bad_alloc();
+}
+
+void operator delete(void* block) noexcept
+{
+    std::free(block);
+}
+
+void operator delete(void* block, std::size_t) noexcept
+{
+    std::free(block);
+}
 
 namespace {
 
@@ -298,6 +332,34 @@ TEST_F(OpenEdits, ActivateFilesNothingWhenTheDocumentOrItsFileCannotBeHad)
 
     EXPECT_EQ(s_nextObjectKey, key) << "no key is used up";
     EXPECT_TRUE(s_openObjects.empty());
+    EXPECT_EQ(drawing->References(), before);
+    EXPECT_TRUE(ListFiles(temp_, L"*").empty());
+}
+
+TEST_F(OpenEdits, RunningOutOfMemoryAnywhereInActivateOpensNothingAndLeavesNoFile)
+{
+    auto drawing = NewDrawing(L"short of memory");
+    const ULONG before = drawing->References();
+    long failures = 0;
+    for (long allocations = 0; allocations < 1000; ++allocations) {
+        t_allocationFailed = false;
+        t_allocationsBeforeFailure = allocations;
+        const HRESULT hr = bridge_->Activate(UnknownArg(static_cast<IDataObject*>(drawing.Get())));
+        t_allocationsBeforeFailure = -1;
+        if (!t_allocationFailed) {
+            EXPECT_EQ(hr, S_OK) << "with memory enough";
+            break;
+        }
+        ++failures;
+        EXPECT_EQ(hr, E_OUTOFMEMORY) << "allocation " << allocations;
+        EXPECT_TRUE(s_openObjects.empty()) << "allocation " << allocations;
+        EXPECT_EQ(drawing->References(), before) << "allocation " << allocations;
+        EXPECT_TRUE(ListFiles(temp_, L"*").empty()) << "allocation " << allocations;
+    }
+    EXPECT_GE(failures, 5) << "each of Activate's allocations failed once";
+    // The server goes on serving: the edit that had memory enough is open, and ends as any other.
+    EXPECT_EQ(s_openObjects.size(), 1u);
+    EXPECT_EQ(bridge_->CloseAll(), S_OK);
     EXPECT_EQ(drawing->References(), before);
     EXPECT_TRUE(ListFiles(temp_, L"*").empty());
 }

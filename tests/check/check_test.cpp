@@ -17,6 +17,7 @@
 #include <vector>
 
 #include "server/class_ids.h"
+#include "support/load_config_reader.h"
 #include "support/test_support.h"
 
 using namespace testing_support;
@@ -319,6 +320,21 @@ TEST(CheckAlone, ReportsThatItCannotRunWithoutAServerBesideIt)
     EXPECT_NE(report.output.find("Quillmorph Check Alone\\\\QuillmorphOLE.exe is not there"),
               std::string::npos)
         << report.output;
+}
+
+TEST(CheckImage, BothBuildsTakeTheirOwnImportsFromTheSystemFolderAsTheServerDoes)
+{
+    std::vector<const wchar_t*> programs = {QUILLMORPH_CHECK_EXE};
+    if (kPairedCheck)
+        programs.push_back(kPairedCheck);
+    for (const wchar_t* program : programs) {
+        LoadConfig config;
+        ASSERT_TRUE(ReadLoadConfig(program, &config)) << Narrow(program) << ": no load configuration";
+        EXPECT_NE(config.recordSize, 0u) << Narrow(program);
+        EXPECT_EQ(config.directorySize, config.recordSize) << Narrow(program);
+        EXPECT_EQ(config.dependentLoadFlags, LOAD_LIBRARY_SEARCH_SYSTEM32) << Narrow(program);
+        EXPECT_EQ(config.securityCookie, 0u) << Narrow(program);
+    }
 }
 
 TEST_F(Check, EachBitnessChecksTheServerOfTheOther)

@@ -14,6 +14,7 @@
 
 #include "embedded/embedded_object.h"
 #include "embedded/test_doubles.h"
+#include "support/lying_storage.h"
 #include "support/test_support.h"
 
 using Microsoft::WRL::ComPtr;
@@ -354,6 +355,31 @@ TEST_F(Drawing, AStreamClaimingMoreThanItsFileHoldsFailsWithoutTakingTheClaimedM
         EXPECT_EQ(persist_->Load(StorageClaiming(L"ZRN", claim).Get()), STG_E_READFAULT) << claim;
     EXPECT_LT(PeakVirtualSize() - peakBefore, SIZE_T(256) << 20)
         << "memory was taken for what the files only claim";
+    Bytes native;
+    ASSERT_EQ(GetNativeData(data_.Get(), &native), S_OK);
+    EXPECT_EQ(native, (Bytes{4, 5, 6}));
+    SIZEL extent = {};
+    EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+    EXPECT_EQ(extent.cx, 3000);
+}
+
+TEST_F(Drawing, AStreamReportingMoreThanItWasAskedForFailsTheLoadAtOnceAndChangesNothing)
+{
+    using testing_support::LyingStorage;
+    using testing_support::LyingStream;
+    GiveContent(Bytes{4, 5, 6}, MakePicture({0, 0, 3000, 2000}).get());
+    for (const wchar_t* liar : {L"EMF", L"ZRN"}) {
+        ComPtr<IStorage> real = NewMemoryStorage();
+        ASSERT_EQ(WriteStream(real.Get(), L"EMF", {}), S_OK);
+        ASSERT_EQ(WriteStream(real.Get(), L"ZRN", Bytes{7, 8, 9}), S_OK);
+        ComPtr<LyingStream> stream(new LyingStream(1000));
+        ComPtr<IStorage> storage(new LyingStorage(real.Get(), liar, stream.Get()));
+        const ULONGLONG start = ::GetTickCount64();
+        EXPECT_EQ(persist_->Load(storage.Get()), STG_E_READFAULT) << liar;
+        EXPECT_LT(::GetTickCount64() - start, 1000u) << liar;
+        EXPECT_EQ(stream->reads, 1u) << liar << ": the first count above the request ends the reading";
+        EXPECT_LE(stream->largestRequest, 1000u) << liar << ": no read aims past the block";
+    }
     Bytes native;
     ASSERT_EQ(GetNativeData(data_.Get(), &native), S_OK);
     EXPECT_EQ(native, (Bytes{4, 5, 6}));

@@ -5,6 +5,9 @@
 
 #include <wrl/client.h>
 
+#include <atomic>
+#include <thread>
+
 #include "embedded/test_doubles.h"
 #include "support/test_support.h"
 
@@ -271,6 +274,99 @@ TEST_F(Verbs, TheDrawingLivesUntilTheEndOfItsEditIsTold)
     testing_support::PumpMessagesFor(20);
     EXPECT_EQ(site_.calls.back(), "OnShowWindow(FALSE)");
     EXPECT_EQ(site_.refs(), 1u) << "and lets it go once it has told it";
+}
+
+TEST_F(Verbs, AForgedWakeUpRunsNothingButTheWorkThatWasDueAndThatOnce)
+{
+    ASSERT_EQ(Verb(OLEIVERB_SHOW), S_OK);
+    automation_.ReleaseKept();
+    const ULONG before = RefCount(ole_.Get());
+    site_.calls.clear();
+    // The editor gave the edit up: the container is to be told once this call is over.
+    ASSERT_EQ(data_->SetData(nullptr, nullptr, FALSE), S_OK);
+    ASSERT_EQ(RefCount(ole_.Get()), before + 1) << "the pending work holds the drawing";
+
+    // Anyone on the desktop finds the window by its class and sends or posts
+    // its message, with anything at all in it; an address among what it sends.
+    const HWND window = ::FindWindowExW(HWND_MESSAGE, nullptr, L"QuillmorphDeferredCalls", nullptr);
+    ASSERT_TRUE(window);
+    const Bytes bait(64, 0x41);
+    const LPARAM address = reinterpret_cast<LPARAM>(bait.data());
+    std::atomic<bool> sent{false};
+    std::thread stranger([&] {
+        DWORD_PTR answer = 0;
+        ::SendMessageTimeoutW(window, WM_APP + 1, address, address, SMTO_NORMAL, 10000, &answer);
+        sent = true;
+        for (LPARAM forged : {LPARAM(0), LPARAM(1), address})
+            ::PostMessageW(window, WM_APP + 1, forged, forged);
+        ::PostMessageW(window, WM_CLOSE, 0, 0);
+    });
+    // Looking at the queue for something else takes in sent messages only:
+    // the sent one is no wake-up, and runs nothing in the middle of a call.
+    MSG message;
+    while (!sent) {
+        ::MsgWaitForMultipleObjects(0, nullptr, FALSE, 10, QS_SENDMESSAGE);
+        ::PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
+    }
+    stranger.join();
+    EXPECT_TRUE(site_.calls.empty()) << "work ran from inside a sent message";
+
+    testing_support::PumpMessagesFor(50);
+    EXPECT_EQ(site_.calls, (Calls{"OnShowWindow(FALSE)"})) << "the due work ran once, and nothing else";
+    EXPECT_EQ(RefCount(ole_.Get()), before);
+    EXPECT_TRUE(::IsWindow(window)) << "no one else closes the window";
+}
+
+// A container's site that lets itself be dropped from inside OnShowWindow, as
+// a container that calls SetClientSite(NULL) there does. It notes whether it
+// went while its own call was still running.
+class SiteDroppedInsideItsCall : public testing_support::CountedUnknown<IOleClientSite, true>
+{
+public:
+    struct Record
+    {
+        bool inCall = false;
+        bool destroyedInCall = false;
+        bool destroyed = false;
+    };
+    SiteDroppedInsideItsCall(IOleObject* drawing, Record* record) : drawing_(drawing), record_(record) {}
+    ~SiteDroppedInsideItsCall() override
+    {
+        record_->destroyed = true;
+        record_->destroyedInCall = record_->inCall;
+    }
+
+    STDMETHOD(OnShowWindow)(BOOL) override
+    {
+        // Only locals after the drop: this object may be gone by then.
+        Record* record = record_;
+        record->inCall = true;
+        drawing_->SetClientSite(nullptr);
+        record->inCall = false;
+        return S_OK;
+    }
+    STDMETHOD(SaveObject)() override { return S_OK; }
+    STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
+    STDMETHOD(GetContainer)(IOleContainer**) override { return E_NOTIMPL; }
+    STDMETHOD(ShowObject)() override { return S_OK; }
+    STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
+
+private:
+    IOleObject* drawing_; // not counted: the test keeps it
+    Record* record_;
+};
+
+TEST_F(Verbs, HidingKeepsTheSiteAliveWhileItIsBeingCalled)
+{
+    SiteDroppedInsideItsCall::Record record;
+    ComPtr<IOleClientSite> site(new SiteDroppedInsideItsCall(ole_.Get(), &record));
+    ASSERT_EQ(ole_->SetClientSite(site.Get()), S_OK);
+    IOleClientSite* const active = site.Get();
+    site.Reset(); // the drawing's reference is the only one now
+
+    EXPECT_EQ(ole_->DoVerb(OLEIVERB_HIDE, nullptr, active, 0, nullptr, nullptr), S_OK);
+    EXPECT_TRUE(record.destroyed) << "the drawing let the site go";
+    EXPECT_FALSE(record.destroyedInCall) << "the site went while its OnShowWindow was still running";
 }
 
 TEST_F(Verbs, TheSiteIsACountedReference)

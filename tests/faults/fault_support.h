@@ -253,6 +253,35 @@ inline Bytes NativeOf(IDataObject* data)
     return lock ? Bytes(lock.bytes(), lock.bytes() + size) : BytesOfText("failed");
 }
 
+// The server writes streams into a container's storages and lets them go right
+// after: a stub of each storage interface stays pinned in the container while
+// it works (see server/interface_pins.h). Without them the storage cycles
+// stalled under load as the edits had: the container's main thread waiting in
+// the platform's removal of the stream interface (RpcServerUnregisterIf) while
+// it ran the server's release of a stream, the server waiting in that release.
+class StorageInterfacePins
+{
+public:
+    void Pin()
+    {
+        if (pinnedStorage_)
+            return;
+        ComPtr<ILockBytes> bytes;
+        if (FAILED(::CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes)) ||
+            FAILED(::StgCreateDocfileOnILockBytes(
+                bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &pinnedStorage_)))
+            return;
+        ComPtr<IStream> stream;
+        if (SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, &stream)))
+            pins_.Pin(stream.Get(), IID_IStream);
+        pins_.Pin(pinnedStorage_.Get(), IID_IStorage);
+    }
+
+private:
+    InterfacePins pins_;
+    ComPtr<IStorage> pinnedStorage_;
+};
+
 // One drawing in a container's compound document, through the platform's
 // default handler, running in the server, with the site's sink advised for
 // data changes.
@@ -269,10 +298,7 @@ public:
 
     HRESULT Open()
     {
-        // The server writes streams into this container's storages and lets
-        // them go right after: stubs of both interfaces stay pinned here (see
-        // server/interface_pins.h).
-        PinStorageInterfaces();
+        pins_.Pin();
         HRESULT hr = ::StgOpenStorage(path_.c_str(), nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr,
                                       0, &document_);
         if (SUCCEEDED(hr))
@@ -326,23 +352,7 @@ public:
     }
 
 private:
-    void PinStorageInterfaces()
-    {
-        if (pinnedStorage_)
-            return;
-        ComPtr<ILockBytes> bytes;
-        if (FAILED(::CreateILockBytesOnHGlobal(nullptr, TRUE, &bytes)) ||
-            FAILED(::StgCreateDocfileOnILockBytes(
-                bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &pinnedStorage_)))
-            return;
-        ComPtr<IStream> stream;
-        if (SUCCEEDED(::CreateStreamOnHGlobal(nullptr, TRUE, &stream)))
-            pins_.Pin(stream.Get(), IID_IStream);
-        pins_.Pin(pinnedStorage_.Get(), IID_IStorage);
-    }
-
-    InterfacePins pins_;
-    ComPtr<IStorage> pinnedStorage_;
+    StorageInterfacePins pins_;
     std::wstring path_;
     FaultSite* site_;
     ComPtr<IStorage> document_;

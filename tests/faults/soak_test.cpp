@@ -468,6 +468,8 @@ TEST_F(Soak, StorageCyclesAgainstOneServerLeaveNoTrace)
     const size_t warmUp = 10;
     const size_t every = std::max<size_t>(1, cycles / 25);
 
+    StorageInterfacePins pins;
+    pins.Pin();
     ComPtr<IQuillmorphOLE> automation;
     ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
                                  reinterpret_cast<void**>(automation.GetAddressOf())),
