@@ -18,18 +18,6 @@ bool IsStorageFormat(CLIPFORMAT format)
 }
 
 // Counts a data call under way for as long as the scope lasts.
-class DataCallScope
-{
-public:
-    explicit DataCallScope(int* depth) : depth_(depth) { ++*depth_; }
-    DataCallScope(const DataCallScope&) = delete;
-    DataCallScope& operator=(const DataCallScope&) = delete;
-    ~DataCallScope() { --*depth_; }
-
-private:
-    int* depth_;
-};
-
 void ClearMedium(STGMEDIUM* medium)
 {
     medium->tymed = TYMED_NULL;
@@ -152,12 +140,11 @@ STDMETHODIMP CEmbeddedObject::SetData(FORMATETC* pformatetc, STGMEDIUM* pmedium,
     if (m_bEditing || m_editEnd != NoEditEnd)
         NoteEditEnded(closeSignal ? EditEndedWithoutData : EditEndedWithData);
     {
-        DataCallScope scope(&m_nDataCallDepth);
+        CallDepthScope scope(&m_nDataCallDepth);
         SendDataChange();
     }
     m_bEditing = FALSE;
-    if (m_nDataCallDepth == 0 && m_editEnd != NoEditEnd)
-        PostEditEnd();
+    ResumeEditEnd();
     return S_OK;
 }
 

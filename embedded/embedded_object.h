@@ -18,6 +18,19 @@ enum StorageState : LONG
     StorageHandsOff = 3,
 };
 
+// Counts a call of the drawing's as under way for as long as the scope lasts.
+class CallDepthScope
+{
+public:
+    explicit CallDepthScope(int* depth) : depth_(depth) { ++*depth_; }
+    CallDepthScope(const CallDepthScope&) = delete;
+    CallDepthScope& operator=(const CallDepthScope&) = delete;
+    ~CallDepthScope() { --*depth_; }
+
+private:
+    int* depth_;
+};
+
 class CEmbeddedObject : public CComObjectRootEx<CComSingleThreadModel>,
                         public CComCoClass<CEmbeddedObject, &CLSID_QuillmorphEmbeddedObject>,
                         public Implements<CEmbeddedObject, IOleObject, IDataObject, IPersistStorage,
@@ -102,6 +115,7 @@ private:
 
     // Stream writers and readers. The readers deliver new content without
     // touching the object, so that a failed load leaves the drawing as it was.
+    HRESULT SaveContents(IStorage* storage);
     HRESULT WritePicture(IStream* stream);
     HRESULT WriteNativeData(IStream* stream);
     static HRESULT ReadPicture(IStream* stream, UniqueEnhMetaFile* picture);
@@ -126,6 +140,13 @@ private:
     void PostEditEnd();
     // The deferred part: SaveObject when new data came, then OnShowWindow(FALSE).
     void TellContainerEditEnded();
+    // True while the container must not be told yet: a data call's notifications
+    // are under way (a sink may call back in), or the container is saving the
+    // drawing (inside Save, or between Save and SaveCompleted), where a
+    // SaveObject would nest a second save of the drawing inside the first.
+    bool EditEndMustWait() const;
+    // Posts the end of an ended edit once nothing holds it any more.
+    void ResumeEditEnd();
 
     // The picture and the native document. An empty document is held as no block
     // at all: the platform may report a zero-byte block as one byte long.
@@ -147,4 +168,7 @@ private:
     // SetData calls under way on this thread (a sink may call back in): the
     // container is told of an ended edit only once none is.
     int m_nDataCallDepth = 0;
+    // Save calls under way: writing into a container's storage lets the
+    // thread's loop run, and with it the end of an edit.
+    int m_nSaveDepth = 0;
 };

@@ -131,7 +131,20 @@ STDMETHODIMP CEmbeddedObject::Save(IStorage* pStgSave, BOOL /*fSameAsLoad*/)
         return E_UNEXPECTED;
     if (!pStgSave)
         return E_POINTER;
+    HRESULT hr = S_OK;
+    {
+        // Writing into a container's storage from another process lets this
+        // thread's loop run: the end of an edit waits until the save is done.
+        CallDepthScope scope(&m_nSaveDepth);
+        hr = SaveContents(pStgSave);
+    }
+    // A failed save leaves the storage as it was, and an ended edit may be told.
+    ResumeEditEnd();
+    return hr;
+}
 
+HRESULT CEmbeddedObject::SaveContents(IStorage* pStgSave)
+{
     // The drawing is always written into the storage it is given.
     ComPtr<IStream> pictureStream;
     ComPtr<IStream> nativeStream;
@@ -179,6 +192,8 @@ STDMETHODIMP CEmbeddedObject::SaveCompleted(IStorage* pStgNew)
     if (m_spOleAdviseHolder)
         m_spOleAdviseHolder->SendOnSave();
     m_nStorageState = StorageNormal;
+    // An edit that ended while the container saved is told now.
+    ResumeEditEnd();
     return S_OK;
 }
 

@@ -174,9 +174,9 @@ void CEmbeddedObject::PostEditEnd()
 void CEmbeddedObject::TellContainerEditEnded()
 {
     m_bEditEndPosted = false;
-    // A modal loop inside a data call's notifications got here first: that
-    // call posts again once it is done.
-    if (m_nDataCallDepth > 0)
+    // A modal loop inside a data call or a save got here first: the end is
+    // posted again once that is done.
+    if (EditEndMustWait())
         return;
     const EditEnd end = std::exchange(m_editEnd, NoEditEnd);
     ComPtr<IOleClientSite> site = m_spClientSite;
@@ -191,4 +191,15 @@ void CEmbeddedObject::TellContainerEditEnded()
     // Unless the drawing has been opened again meanwhile, its window is gone.
     if (!m_bEditing)
         site->OnShowWindow(FALSE);
+}
+
+bool CEmbeddedObject::EditEndMustWait() const
+{
+    return m_nDataCallDepth > 0 || m_nSaveDepth > 0 || m_nStorageState == StorageNoScribble;
+}
+
+void CEmbeddedObject::ResumeEditEnd()
+{
+    if (m_editEnd != NoEditEnd && !EditEndMustWait())
+        PostEditEnd();
 }

@@ -18,6 +18,16 @@ STDMETHODIMP RecordingClientSite::SaveObject()
     return testing_support::SaveLikeAContainer(drawing, storage);
 }
 
+STDMETHODIMP DistantStorage::CreateStream(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2,
+                                          IStream** stream)
+{
+    const HRESULT hr = inner_->CreateStream(name, mode, r1, r2, stream);
+    testing_support::PumpMessagesFor(20);
+    if (afterMessages)
+        afterMessages(name ? name : L"");
+    return hr;
+}
+
 STDMETHODIMP RecordingClientSite::ShowObject()
 {
     calls.push_back("ShowObject");

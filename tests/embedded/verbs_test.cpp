@@ -239,6 +239,38 @@ TEST_F(Verbs, AnEditEndedWithNewDataIsSavedByTheContainerOnceItHasAllArrived)
     EXPECT_EQ(site_.calls.size(), 2u);
 }
 
+TEST_F(Verbs, AnEditThatEndsWhileTheContainerSavesIsToldOnceTheSaveIsComplete)
+{
+    // The user saves the document just as the editor hands the edit back: the
+    // container's save reaches the drawing first, and while the drawing writes
+    // into the container's storage the thread's loop runs the end of the edit.
+    ComPtr<IStorage> storage = BindStorage();
+    ASSERT_EQ(Verb(OLEIVERB_PRIMARY), S_OK);
+    const Bytes native = PatternBytes(20000, 9);
+    ASSERT_EQ(SetNativeData(data_.Get(), native), S_OK);
+    site_.calls.clear();
+
+    DistantStorage distant(storage.Get());
+    std::vector<std::string> duringSave;
+    distant.afterMessages = [&](const std::wstring&) {
+        duringSave.insert(duringSave.end(), site_.calls.begin(), site_.calls.end());
+    };
+    ComPtr<IPersistStorage> persist;
+    ASSERT_EQ(ole_.As(&persist), S_OK);
+    EXPECT_EQ(persist->Save(&distant, TRUE), S_OK) << "no second save nested in the container's own";
+    EXPECT_TRUE(duringSave.empty()) << "the site was asked to save while the drawing saved";
+    testing_support::PumpMessagesFor(20);
+    EXPECT_TRUE(site_.calls.empty()) << "nor between Save and SaveCompleted";
+
+    ASSERT_EQ(persist->SaveCompleted(nullptr), S_OK);
+    testing_support::PumpMessagesFor(20);
+    EXPECT_EQ(site_.calls, (Calls{"SaveObject", "OnShowWindow(FALSE)"}));
+    EXPECT_EQ(IsDirty(), S_FALSE);
+    Bytes stored;
+    ASSERT_EQ(ReadStream(storage.Get(), L"ZRN", &stored), S_OK);
+    EXPECT_TRUE(stored == native);
+}
+
 TEST_F(Verbs, AnEditEndedWithoutDataOrNotSavedLosesNothing)
 {
     BindStorage();
