@@ -130,8 +130,8 @@ public:
     {
         return inner_->CreateStorage(name, mode, r1, r2, storage);
     }
-    STDMETHOD(OpenStorage)(const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD r,
-                           IStorage** storage) override
+    STDMETHOD(OpenStorage)
+    (const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD r, IStorage** storage) override
     {
         return inner_->OpenStorage(name, priority, mode, exclude, r, storage);
     }
@@ -154,8 +154,8 @@ public:
     {
         return inner_->RenameElement(from, to);
     }
-    STDMETHOD(SetElementTimes)(const OLECHAR* name, const FILETIME* c, const FILETIME* a,
-                               const FILETIME* m) override
+    STDMETHOD(SetElementTimes)
+    (const OLECHAR* name, const FILETIME* c, const FILETIME* a, const FILETIME* m) override
     {
         return inner_->SetElementTimes(name, c, a, m);
     }
