@@ -132,7 +132,7 @@ std::wstring DrawingRoad(HRESULT* failure)
         return L"no storage in memory could be made for a drawing";
     ComPtr<IOleObject> drawing;
     hr = ::OleCreate(CLSID_QuillmorphEmbeddedObject, IID_IOleObject, OLERENDER_DRAW, nullptr, nullptr,
-                     storage.Get(), reinterpret_cast<void**>(drawing.GetAddressOf()));
+                     storage.Get(), &drawing);
     if (FAILED(*failure = hr))
         return L"a drawing cannot be created through the default handler";
     ComPtr<IDataObject> data;
@@ -151,6 +151,38 @@ std::wstring DrawingRoad(HRESULT* failure)
     return std::wstring();
 }
 
+// What became of the server process the check started: which copy ran, of
+// what bitness, and whether it ended once the check let go of it.
+void DescribeServerProcess(const Installation& installation, const ServerProcess& server, CheckResult* result)
+{
+    if (!server.handle) {
+        result->detail += L"; the server process could not be identified";
+        return;
+    }
+    result->detail += L"; the server ran as a " + std::to_wstring(server.bits) + L"-bit process";
+    if (!server.path.empty() && !SamePath(server.path, installation.server)) {
+        result->detail += L" from another copy, " + server.path;
+        result->status = CheckStatus::Warn;
+        result->advice =
+            L"the registration names another copy of the server; see the registration checks above.";
+    }
+    if (!server.startedForCheck) {
+        result->detail += L" that was already running for other programs";
+        return;
+    }
+    LARGE_INTEGER released = {};
+    ::QueryPerformanceCounter(&released);
+    if (::WaitForSingleObject(server.handle.get(), kServerEndTimeoutMs) == WAIT_OBJECT_0) {
+        result->detail += L" and ended " + Seconds(SecondsSince(released)) + L" after the last release";
+        return;
+    }
+    result->status = CheckStatus::Warn;
+    result->detail +=
+        L" and was still running " + Seconds(kServerEndTimeoutMs / 1000.0) + L" after the last release";
+    result->advice = L"another program may be using the server; if none is, a server that does not end keeps "
+                     L"its files in use: end it in the Task Manager and report it.";
+}
+
 } // namespace
 
 CheckResult CheckLiveActivation(const Installation& installation)
@@ -163,8 +195,8 @@ CheckResult CheckLiveActivation(const Installation& installation)
     LARGE_INTEGER start = {};
     ::QueryPerformanceCounter(&start);
     ComPtr<IDispatch> automation;
-    HRESULT hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                    reinterpret_cast<void**>(automation.GetAddressOf()));
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&automation));
     if (FAILED(hr))
         return Failed(result, L"the automation class does not start: " + DescribeResult(hr),
                       ActivationAdvice(hr, installation));
@@ -188,31 +220,6 @@ CheckResult CheckLiveActivation(const Installation& installation)
         Milliseconds(firstCall) +
         L"; a drawing was created through the default handler in a storage in memory, its picture "
         L"fetched and the drawing closed without saving";
-    if (!server.handle) {
-        result.detail += L"; the server process could not be identified";
-        return result;
-    }
-    result.detail += L"; the server ran as a " + std::to_wstring(server.bits) + L"-bit process";
-    if (!server.path.empty() && !SamePath(server.path, installation.server)) {
-        result.detail += L" from another copy, " + server.path;
-        result.status = CheckStatus::Warn;
-        result.advice =
-            L"the registration names another copy of the server; see the registration checks above.";
-    }
-    if (!server.startedForCheck) {
-        result.detail += L" that was already running for other programs";
-        return result;
-    }
-    LARGE_INTEGER released = {};
-    ::QueryPerformanceCounter(&released);
-    if (::WaitForSingleObject(server.handle.get(), kServerEndTimeoutMs) == WAIT_OBJECT_0) {
-        result.detail += L" and ended " + Seconds(SecondsSince(released)) + L" after the last release";
-        return result;
-    }
-    result.status = CheckStatus::Warn;
-    result.detail +=
-        L" and was still running " + Seconds(kServerEndTimeoutMs / 1000.0) + L" after the last release";
-    result.advice = L"another program may be using the server; if none is, a server that does not end keeps "
-                    L"its files in use: end it in the Task Manager and report it.";
+    DescribeServerProcess(installation, server, &result);
     return result;
 }

@@ -116,13 +116,12 @@ void DocumentScan::ScanCompoundFile(const ByteSource& source)
     if (dynamic_cast<const FileSource*>(&source)) {
         // Read only; a container that has the document open for writing lets
         // a transacted reader in where a direct one would be refused.
-        hr =
-            ::StgOpenStorageEx(document_.path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_DOCFILE, 0,
-                               nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(root.GetAddressOf()));
+        hr = ::StgOpenStorageEx(document_.path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_DOCFILE, 0,
+                                nullptr, nullptr, IID_PPV_ARGS(&root));
         if (hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION)
-            hr = ::StgOpenStorageEx(
-                document_.path.c_str(), STGM_READ | STGM_TRANSACTED | STGM_SHARE_DENY_NONE, STGFMT_DOCFILE, 0,
-                nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(root.GetAddressOf()));
+            hr =
+                ::StgOpenStorageEx(document_.path.c_str(), STGM_READ | STGM_TRANSACTED | STGM_SHARE_DENY_NONE,
+                                   STGFMT_DOCFILE, 0, nullptr, nullptr, IID_PPV_ARGS(&root));
     } else if (source.Size() < (1ull << 31)) {
         const ULONG size = static_cast<ULONG>(source.Size());
         UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE, size));

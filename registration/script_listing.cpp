@@ -1,6 +1,6 @@
 #include "registration/script_listing.h"
 
-#include "registration/registry_script.h"
+#include "registration/script_grammar.h"
 #include "registration/script_tokenizer.h"
 
 namespace {
@@ -18,11 +18,11 @@ enum class TokenKind
 
 TokenKind KindOf(std::wstring_view token)
 {
-    if (token == L"{")
+    if (IsBlockOpen(token))
         return TokenKind::BlockOpen;
-    if (!token.empty() && token[0] == L'}')
+    if (ClosesBlock(token))
         return TokenKind::BlockClose;
-    if (!token.empty() && token[0] == L'=')
+    if (StartsValueClause(token))
         return TokenKind::ValueClause;
     return TokenKind::Name;
 }

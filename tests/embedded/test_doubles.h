@@ -1,12 +1,14 @@
 #pragma once
 
-// Stand-ins for what lies outside the drawing: a container's client site, an
-// advise sink, and the automation class the open verb hands the drawing to.
+// Stand-ins for what lies outside the drawing: an advise sink and the
+// automation class the open verb hands the drawing to (the container's site is
+// the shared one, support/container_site.h).
 // Plus helpers that make real storages, pictures and native documents.
 
 #include <windows.h>
 #include <ole2.h>
 
+#include <gtest/gtest.h>
 #include <wrl/client.h>
 
 #include <functional>
@@ -15,33 +17,15 @@
 
 #include "server/class_ids.h"
 #include "server/handles.h"
+#include "support/container_site.h"
 #include "support/counted_unknown.h"
+#include "support/pictures.h"
 #include "support/test_support.h"
 
 namespace embedded_test {
 
 using Bytes = std::vector<BYTE>;
-
-// A container's site that records every call in order.
-class RecordingClientSite : public testing_support::CountedUnknown<IOleClientSite>
-{
-public:
-    STDMETHOD(SaveObject)() override;
-    STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    STDMETHOD(GetContainer)(IOleContainer**) override { return E_NOTIMPL; }
-    STDMETHOD(ShowObject)() override;
-    STDMETHOD(OnShowWindow)(BOOL fShow) override;
-    STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
-
-    std::vector<std::string> calls;
-    ULONG refs() const { return References(); }
-
-    // SaveObject answers this; when it succeeds and the drawing and its
-    // storage are given, the drawing is saved there as a container does.
-    HRESULT saveResult = S_OK;
-    IUnknown* drawing = nullptr; // not counted: the test keeps it
-    IStorage* storage = nullptr;
-};
+using testing_support::ContainerSite;
 
 // An advise sink that counts data changes and keeps the data object it was told about.
 class RecordingAdviseSink : public testing_support::CountedUnknown<IAdviseSink>
@@ -173,6 +157,26 @@ private:
 // A new drawing made directly, as the class object makes it.
 Microsoft::WRL::ComPtr<IOleObject> NewDrawing();
 
+// Tests of one new drawing in this process, with its storage and data
+// interfaces at hand.
+class NewDrawingTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(apartment_.status()));
+        ole_ = NewDrawing();
+        ASSERT_TRUE(ole_);
+        ASSERT_EQ(ole_.As(&persist_), S_OK);
+        ASSERT_EQ(ole_.As(&data_), S_OK);
+    }
+
+    testing_support::Apartment apartment_;
+    Microsoft::WRL::ComPtr<IOleObject> ole_;
+    Microsoft::WRL::ComPtr<IPersistStorage> persist_;
+    Microsoft::WRL::ComPtr<IDataObject> data_;
+};
+
 // The object's reference count, read without changing it.
 ULONG RefCount(IUnknown* object);
 
@@ -181,7 +185,7 @@ Microsoft::WRL::ComPtr<IStorage> NewMemoryStorage();
 
 // A picture whose frame is frame (0.01 mm) with a few records in it.
 UniqueEnhMetaFile MakePicture(const RECT& frame);
-Bytes PictureBits(HENHMETAFILE picture);
+using testing_support::PictureBits;
 
 // A fixed global block holding bytes (no block for no bytes).
 HGLOBAL MakeBlock(const Bytes& bytes);
@@ -190,10 +194,10 @@ using testing_support::PatternBytes;
 
 // The whole content of a stream of storage, or an error.
 HRESULT ReadStream(IStorage* storage, const wchar_t* name, Bytes* bytes);
-HRESULT WriteStream(IStorage* storage, const wchar_t* name, const Bytes& bytes);
+using testing_support::WriteStream;
 
 FORMATETC Format(CLIPFORMAT format, DWORD tymed, DWORD aspect = DVASPECT_CONTENT);
-CLIPFORMAT NativeFormat();
+using testing_support::NativeFormat;
 CLIPFORMAT EmbedSourceFormat();
 CLIPFORMAT EmbeddedObjectFormat();
 
