@@ -13,7 +13,7 @@ namespace embedded_test {
 STDMETHODIMP DistantStorage::CreateStream(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2,
                                           IStream** stream)
 {
-    const HRESULT hr = inner_->CreateStream(name, mode, r1, r2, stream);
+    const HRESULT hr = real_->CreateStream(name, mode, r1, r2, stream);
     testing_support::PumpMessagesFor(20);
     if (afterMessages)
         afterMessages(name ? name : L"");

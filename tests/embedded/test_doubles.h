@@ -19,6 +19,7 @@
 #include "server/handles.h"
 #include "support/container_site.h"
 #include "support/counted_unknown.h"
+#include "support/forwarding_storage.h"
 #include "support/pictures.h"
 #include "support/test_support.h"
 
@@ -100,58 +101,15 @@ private:
 // A container's storage in another process, as the drawing meets it: every
 // call goes to a real storage, and creating a stream lets the calling thread's
 // messages run, as a call across processes does while it waits.
-class DistantStorage : public testing_support::CountedUnknown<IStorage>
+class DistantStorage : public testing_support::ForwardingStorage<>
 {
 public:
-    explicit DistantStorage(IStorage* inner) : inner_(inner) {}
+    explicit DistantStorage(IStorage* inner) : ForwardingStorage(inner) {}
 
     STDMETHOD(CreateStream)(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStream** stream) override;
-    STDMETHOD(OpenStream)(const OLECHAR* name, void* r1, DWORD mode, DWORD r2, IStream** stream) override
-    {
-        return inner_->OpenStream(name, r1, mode, r2, stream);
-    }
-    STDMETHOD(CreateStorage)(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStorage** storage) override
-    {
-        return inner_->CreateStorage(name, mode, r1, r2, storage);
-    }
-    STDMETHOD(OpenStorage)
-    (const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD r, IStorage** storage) override
-    {
-        return inner_->OpenStorage(name, priority, mode, exclude, r, storage);
-    }
-    STDMETHOD(CopyTo)(DWORD count, const IID* exclude, SNB names, IStorage* to) override
-    {
-        return inner_->CopyTo(count, exclude, names, to);
-    }
-    STDMETHOD(MoveElementTo)(const OLECHAR* name, IStorage* to, const OLECHAR* newName, DWORD flags) override
-    {
-        return inner_->MoveElementTo(name, to, newName, flags);
-    }
-    STDMETHOD(Commit)(DWORD flags) override { return inner_->Commit(flags); }
-    STDMETHOD(Revert)() override { return inner_->Revert(); }
-    STDMETHOD(EnumElements)(DWORD r1, void* r2, DWORD r3, IEnumSTATSTG** elements) override
-    {
-        return inner_->EnumElements(r1, r2, r3, elements);
-    }
-    STDMETHOD(DestroyElement)(const OLECHAR* name) override { return inner_->DestroyElement(name); }
-    STDMETHOD(RenameElement)(const OLECHAR* from, const OLECHAR* to) override
-    {
-        return inner_->RenameElement(from, to);
-    }
-    STDMETHOD(SetElementTimes)
-    (const OLECHAR* name, const FILETIME* c, const FILETIME* a, const FILETIME* m) override
-    {
-        return inner_->SetElementTimes(name, c, a, m);
-    }
-    STDMETHOD(SetClass)(REFCLSID clsid) override { return inner_->SetClass(clsid); }
-    STDMETHOD(SetStateBits)(DWORD bits, DWORD mask) override { return inner_->SetStateBits(bits, mask); }
-    STDMETHOD(Stat)(STATSTG* stat, DWORD flag) override { return inner_->Stat(stat, flag); }
 
     // Called (with the stream's name) each time the thread's messages have run.
     std::function<void(const std::wstring&)> afterMessages;
-
-private:
-    IStorage* inner_; // not counted: the test keeps it
 };
 
 // A new drawing made directly, as the class object makes it.
