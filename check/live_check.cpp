@@ -10,6 +10,7 @@
 
 #include "server/class_ids.h"
 #include "server/handles.h"
+#include "server/return_if_failed.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -118,6 +119,17 @@ CheckResult Failed(CheckResult result, std::wstring detail, std::wstring advice)
     return result;
 }
 
+// The drawing's picture as a container's display asks for it.
+HRESULT FetchPicture(IOleObject* drawing)
+{
+    ComPtr<IDataObject> data;
+    RETURN_IF_FAILED(drawing->QueryInterface(IID_PPV_ARGS(&data)));
+    FORMATETC format = {CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT};
+    StgMediumGuard picture;
+    RETURN_IF_FAILED(data->GetData(&format, picture.put()));
+    return picture->tymed == TYMED_MFPICT && picture->hMetaFilePict ? S_OK : DV_E_TYMED;
+}
+
 // A drawing through the default handler into a storage on memory, its
 // picture, and its close without saving. Empty when every step worked.
 std::wstring DrawingRoad(HRESULT* failure)
@@ -125,9 +137,10 @@ std::wstring DrawingRoad(HRESULT* failure)
     ComPtr<ILockBytes> bytes;
     ComPtr<IStorage> storage;
     HRESULT hr = ::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.GetAddressOf());
-    if (SUCCEEDED(hr))
-        hr = ::StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                            0, storage.GetAddressOf());
+    if (FAILED(*failure = hr))
+        return L"no storage in memory could be made for a drawing";
+    hr = ::StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                        storage.GetAddressOf());
     if (FAILED(*failure = hr))
         return L"no storage in memory could be made for a drawing";
     ComPtr<IOleObject> drawing;
@@ -135,16 +148,9 @@ std::wstring DrawingRoad(HRESULT* failure)
                      storage.Get(), &drawing);
     if (FAILED(*failure = hr))
         return L"a drawing cannot be created through the default handler";
-    ComPtr<IDataObject> data;
-    hr = drawing.As(&data);
-    FORMATETC format = {CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT};
-    StgMediumGuard picture;
-    if (SUCCEEDED(hr))
-        hr = data->GetData(&format, picture.put());
-    if (SUCCEEDED(hr) && (picture->tymed != TYMED_MFPICT || !picture->hMetaFilePict))
-        hr = DV_E_TYMED;
+    const HRESULT fetched = FetchPicture(drawing.Get());
     const HRESULT closed = drawing->Close(OLECLOSE_NOSAVE);
-    if (FAILED(*failure = hr))
+    if (FAILED(*failure = fetched))
         return L"a drawing was created but its picture (CF_METAFILEPICT) cannot be fetched";
     if (FAILED(*failure = closed))
         return L"a drawing was created but does not close";
