@@ -45,14 +45,16 @@ bool CQuillmorphOLEModule::ParseCommandLine(LPCSTR commandLine, HRESULT* status)
     if (found == ServerSwitch::UnregServer || found == ServerSwitch::UnregServerPerUser) {
         // Classes first, then the module step.
         *status = UnregisterComServer(true);
-        if (SUCCEEDED(*status))
-            *status = ApplyModuleRegistry(false);
-    } else {
-        // The module step first, then classes.
-        *status = ApplyModuleRegistry(true);
-        if (SUCCEEDED(*status))
-            *status = RegisterComServer(true);
+        if (FAILED(*status))
+            return false;
+        *status = ApplyModuleRegistry(false);
+        return false;
     }
+    // The module step first, then classes.
+    *status = ApplyModuleRegistry(true);
+    if (FAILED(*status))
+        return false;
+    *status = RegisterComServer(true);
     return false;
 }
 
@@ -71,10 +73,8 @@ void CQuillmorphOLEModule::PinServedInterfaces()
     // Objects that hold no process lock: the pins must not keep the server alive.
     Microsoft::WRL::ComPtr<IUnknown> automation;
     Microsoft::WRL::ComPtr<IUnknown> drawing;
-    CreateObject<CComObjectNoLock<CDispinterface>>(IID_IUnknown,
-                                                   reinterpret_cast<void**>(automation.GetAddressOf()));
-    CreateObject<CComObjectNoLock<CEmbeddedObject>>(IID_IUnknown,
-                                                    reinterpret_cast<void**>(drawing.GetAddressOf()));
+    CreateObject<CComObjectNoLock<CDispinterface>>(IID_PPV_ARGS(&automation));
+    CreateObject<CComObjectNoLock<CEmbeddedObject>>(IID_PPV_ARGS(&drawing));
     if (automation)
         m_servedInterfacePins.Pin(automation.Get(), IID_IQuillmorphOLE);
     if (drawing) {

@@ -73,9 +73,7 @@ inline Bytes PictureBits(size_t size)
         written += 28 + 100 * 4; // stored with 16-bit coordinates
     }
     UniqueEnhMetaFile picture(::CloseEnhMetaFile(dc));
-    Bytes bits(::GetEnhMetaFileBits(picture.get(), 0, nullptr));
-    ::GetEnhMetaFileBits(picture.get(), static_cast<UINT>(bits.size()), bits.data());
-    return bits;
+    return testing_support::PictureBits(picture.get());
 }
 
 // The picture that goes with an edited drawing of nativeSize bytes: 1 MB, or

@@ -230,8 +230,7 @@ void RunDocumentBenchmarks(const Options& options, std::vector<Row>* rows)
     const std::wstring folder = std::wstring(temp) + L"quillmorph-document-bench";
     ::CreateDirectoryW(folder.c_str(), nullptr);
     ComPtr<IQuillmorphOLE> bridge;
-    if (FAILED(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
-                                                    reinterpret_cast<void**>(bridge.GetAddressOf()))))
+    if (FAILED(CreateObjectInstance<CDispinterface>(nullptr, IID_PPV_ARGS(&bridge))))
         return;
     LargeDocumentRows(options, bridge.Get(), folder, rows);
     FolderRow(options, bridge.Get(), folder, rows);

@@ -25,7 +25,6 @@ using namespace testing_support;
 namespace bench {
 namespace {
 
-const wchar_t kServerImage[] = L"QuillmorphOLE.exe";
 const wchar_t kMinimalImage[] = L"bench_minimal_server.exe";
 const wchar_t kEditorImage[] = L"Quillmorph.exe";
 const wchar_t kInstall[] = L"C:\\Program Files\\Quillmorph Bench";
@@ -103,8 +102,7 @@ public:
 template <class Interface> ComPtr<Interface> Activate(const CLSID& clsid, const std::string& what)
 {
     ComPtr<Interface> object;
-    Check(::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, __uuidof(Interface),
-                             reinterpret_cast<void**>(object.GetAddressOf())),
+    Check(::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&object)),
           "activating " + what);
     return object;
 }
@@ -260,8 +258,7 @@ void MeasureEditMemory(const Options& options, std::vector<Row>* rows)
                                 &storage),
           "OpenStorage");
     ComPtr<IOleObject> ole;
-    Check(::OleLoad(storage.Get(), IID_IOleObject, &site, reinterpret_cast<void**>(ole.GetAddressOf())),
-          "OleLoad");
+    Check(::OleLoad(storage.Get(), IID_IOleObject, &site, &ole), "OleLoad");
     Check(::OleRun(ole.Get()), "OleRun");
     ComPtr<IDataObject> data;
     Check(ole.As(&data), "IDataObject");

@@ -112,10 +112,7 @@ void PrepareEmpty(IStorage* storage, IPersistStorage* drawing)
         Check(storage->CreateStream(name, kCreateMode, 0, 0, &stream), "CreateStream");
     }
     wchar_t userType[] = L"Quillmorph Embedded Object";
-    ::WriteFmtUserTypeStg(storage,
-                          static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
-                              "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
-                          userType);
+    ::WriteFmtUserTypeStg(storage, testing_support::NativeFormat(), userType);
 }
 
 struct SizeResult

@@ -13,6 +13,7 @@
 #include "embedded/embedded_object.h"
 #include "embedded/stream_reading.h"
 #include "server/handles.h"
+#include "server/return_if_failed.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -29,6 +30,44 @@ bool GetClipboardStorage(IDataObject* clipboard, CLIPFORMAT clipFormat, StgMediu
     return (*medium)->tymed == TYMED_ISTORAGE && (*medium)->pstg;
 }
 
+// The drawing saved into storage as an embedded drawing of its own: its
+// streams, its class and its user type, committed. The drawing goes once its
+// streams are written.
+HRESULT SaveAsEmbeddedDrawing(ComPtr<IPersistStorage> drawing, IStorage* storage)
+{
+    RETURN_IF_FAILED(drawing->InitNew(storage));
+    RETURN_IF_FAILED(drawing->Save(storage, TRUE));
+    RETURN_IF_FAILED(drawing->SaveCompleted(nullptr));
+    drawing.Reset();
+    RETURN_IF_FAILED(::WriteClassStg(storage, CLSID_QuillmorphEmbeddedObject));
+    RETURN_IF_FAILED(::WriteFmtUserTypeStg(storage, CF_ENHMETAFILE, const_cast<LPOLESTR>(kEmbeddedUserType)));
+    return storage->Commit(STGC_DEFAULT);
+}
+
+// Every byte of bytes as a byte array in *array.
+HRESULT ByteArrayOf(ILockBytes* bytes, VARIANT* array)
+{
+    STATSTG stat = {};
+    RETURN_IF_FAILED(bytes->Stat(&stat, STATFLAG_NONAME));
+    if (stat.cbSize.HighPart != 0)
+        return STG_E_MEDIUMFULL; // a byte array counts its elements in 32 bits
+    const ULONG size = stat.cbSize.LowPart;
+
+    SafeArrayOwner result;
+    RETURN_IF_FAILED(CreateByteArray(size, &result));
+    if (size) {
+        SafeArrayDataGuard data(result.get());
+        RETURN_IF_FAILED(data.status());
+        ULARGE_INTEGER offset = {};
+        ULONG read = 0;
+        RETURN_IF_FAILED(bytes->ReadAt(offset, data.bytes(), size, &read));
+        if (read != size)
+            return STG_E_READFAULT;
+    }
+    MoveByteArrayTo(&result, array);
+    return S_OK;
+}
+
 } // namespace
 
 STDMETHODIMP CDispinterface::TripForward(VARIANT a, VARIANT b, VARIANT* c)
@@ -40,74 +79,22 @@ STDMETHODIMP CDispinterface::TripForward(VARIANT a, VARIANT b, VARIANT* c)
     UniqueHGlobal block;
     // The object keeps its own copy of the picture; this handle goes at the end of the call.
     UniqueEnhMetaFile metafile;
-    HRESULT hr = ReadDrawingArguments(a, b, &block, &metafile);
-    if (FAILED(hr))
-        return hr;
+    RETURN_IF_FAILED(ReadDrawingArguments(a, b, &block, &metafile));
 
     CComObject<CEmbeddedObject>* created = nullptr;
-    hr = CComObject<CEmbeddedObject>::CreateInstance(&created);
-    if (FAILED(hr))
-        return hr;
+    RETURN_IF_FAILED(CComObject<CEmbeddedObject>::CreateInstance(&created));
     ComPtr<IPersistStorage> persist(static_cast<IPersistStorage*>(created));
     // The metafile was made only for the object: it takes it, and the block,
     // instead of copying them.
     created->AdoptContents(std::move(metafile), std::move(block));
 
     ComPtr<ILockBytes> lockBytes;
-    hr = ::CreateILockBytesOnHGlobal(nullptr, TRUE, &lockBytes);
-    if (FAILED(hr))
-        return hr;
+    RETURN_IF_FAILED(::CreateILockBytesOnHGlobal(nullptr, TRUE, &lockBytes));
     ComPtr<IStorage> storage;
-    hr = ::StgCreateDocfileOnILockBytes(lockBytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                        0, &storage);
-    if (FAILED(hr))
-        return hr;
-
-    hr = persist->InitNew(storage.Get());
-    if (SUCCEEDED(hr))
-        hr = persist->Save(storage.Get(), TRUE);
-    if (SUCCEEDED(hr))
-        hr = persist->SaveCompleted(nullptr);
-    persist.Reset();
-    if (FAILED(hr))
-        return hr;
-
-    hr = ::WriteClassStg(storage.Get(), CLSID_QuillmorphEmbeddedObject);
-    if (FAILED(hr))
-        return hr;
-    hr = ::WriteFmtUserTypeStg(storage.Get(), CF_ENHMETAFILE, const_cast<LPOLESTR>(kEmbeddedUserType));
-    if (FAILED(hr))
-        return hr;
-    hr = storage->Commit(STGC_DEFAULT);
-    if (FAILED(hr))
-        return hr;
-
-    STATSTG stat = {};
-    hr = lockBytes->Stat(&stat, STATFLAG_NONAME);
-    if (FAILED(hr))
-        return hr;
-    if (stat.cbSize.HighPart != 0)
-        return STG_E_MEDIUMFULL; // a byte array counts its elements in 32 bits
-    const ULONG size = stat.cbSize.LowPart;
-
-    SafeArrayOwner result;
-    hr = CreateByteArray(size, &result);
-    if (FAILED(hr))
-        return hr;
-    if (size) {
-        SafeArrayDataGuard bytes(result.get());
-        if (FAILED(bytes.status()))
-            return bytes.status();
-        ULARGE_INTEGER offset = {};
-        ULONG read = 0;
-        hr = lockBytes->ReadAt(offset, bytes.bytes(), size, &read);
-        if (FAILED(hr))
-            return hr;
-        if (read != size)
-            return STG_E_READFAULT;
-    }
-    MoveByteArrayTo(&result, c);
-    return S_OK;
+    RETURN_IF_FAILED(::StgCreateDocfileOnILockBytes(
+        lockBytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &storage));
+    RETURN_IF_FAILED(SaveAsEmbeddedDrawing(std::move(persist), storage.Get()));
+    return ByteArrayOf(lockBytes.Get(), c);
 }
 
 STDMETHODIMP CDispinterface::TripBack(VARIANT* d)

@@ -4,10 +4,10 @@
 // drawings and the drawing application meet. An instance holds nothing of its
 // own; the edits it opens and ends live in the process-wide table of open edits,
 // so any instance can end an edit that another one opened. The six methods
-// live with the work they do: editor_launch.cpp, returning_edits.cpp,
+// live with the work they do: activate.cpp, returning_edits.cpp,
 // clipboard_round_trip.cpp.
 
-#include "bridge/dispatch_impl.h"
+#include "server/dispatch_impl.h"
 #include "server/class_ids.h"
 #include "server/com_object.h"
 

@@ -4,37 +4,7 @@
 
 using Microsoft::WRL::ComPtr;
 
-EditFiles::EditFiles(EditFiles&& other) noexcept
-    : m_reserved(std::exchange(other.m_reserved, std::wstring())),
-      m_document(std::exchange(other.m_document, std::wstring()))
-{
-}
-
-EditFiles& EditFiles::operator=(EditFiles&& other) noexcept
-{
-    if (this != &other) {
-        Remove();
-        m_reserved = std::exchange(other.m_reserved, std::wstring());
-        m_document = std::exchange(other.m_document, std::wstring());
-    }
-    return *this;
-}
-
-void EditFiles::Remove()
-{
-    // An editor that still holds the document open keeps it, and its name stays
-    // reserved with it.
-    const bool documentGone = m_document.empty() || ::DeleteFileW(m_document.c_str()) ||
-                              ::GetLastError() == ERROR_FILE_NOT_FOUND ||
-                              ::GetLastError() == ERROR_PATH_NOT_FOUND;
-    if (documentGone && !m_reserved.empty())
-        ::DeleteFileW(m_reserved.c_str());
-    m_document.clear();
-    m_reserved.clear();
-}
-
-// The table itself is defined with the other process-wide records so that it is
-// built after the module and destroyed before it.
+OpenObjectTable s_openObjects;
 LONG s_nextObjectKey = 0;
 
 OpenObjectTable::~OpenObjectTable()

@@ -13,33 +13,7 @@
 
 #include <wrl/client.h>
 
-// The temporary files of one edit: the empty ".tmp" file that reserved the name
-// and the ".ZRN" document beside it that the editor works on. They go with their
-// owner, the document first; the reserving file goes only once the document is
-// gone, so that its name is not handed out again while an editor still holds
-// the document open. A file that cannot be deleted stays where it is.
-class EditFiles
-{
-public:
-    EditFiles() = default;
-    explicit EditFiles(std::wstring reservedName) : m_reserved(std::move(reservedName)) {}
-    EditFiles(const EditFiles&) = delete;
-    EditFiles& operator=(const EditFiles&) = delete;
-    EditFiles(EditFiles&& other) noexcept;
-    EditFiles& operator=(EditFiles&& other) noexcept;
-    ~EditFiles() { Remove(); }
-
-    void SetDocument(std::wstring documentName) { m_document = std::move(documentName); }
-    const std::wstring& document() const { return m_document; }
-    const std::wstring& reserved() const { return m_reserved; }
-
-    // Deletes the document, then the reserving file; forgets both either way.
-    void Remove();
-
-private:
-    std::wstring m_reserved;
-    std::wstring m_document;
-};
+#include "bridge/edit_files.h"
 
 struct OpenEdit
 {

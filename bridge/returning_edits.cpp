@@ -16,7 +16,7 @@ namespace {
 void SendCloseSignal(IUnknown* object)
 {
     ComPtr<IDataObject> data;
-    if (SUCCEEDED(object->QueryInterface(IID_IDataObject, reinterpret_cast<void**>(data.GetAddressOf()))))
+    if (SUCCEEDED(object->QueryInterface(IID_PPV_ARGS(&data))))
         data->SetData(nullptr, nullptr, FALSE);
 }
 
@@ -54,8 +54,7 @@ STDMETHODIMP CDispinterface::UpdateAndClose(VARIANT f, VARIANT g, VARIANT h)
     pictureMedium.pUnkForRelease = nullptr;
 
     ComPtr<IDataObject> data;
-    if (SUCCEEDED(
-            edit.object->QueryInterface(IID_IDataObject, reinterpret_cast<void**>(data.GetAddressOf())))) {
+    if (SUCCEEDED(edit.object->QueryInterface(IID_PPV_ARGS(&data)))) {
         // The drawing copies what it keeps; both media stay ours and go with their owners.
         data->SetData(&nativeFormat, &nativeMedium, FALSE);
         data->SetData(&pictureFormat, &pictureMedium, FALSE);

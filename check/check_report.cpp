@@ -28,35 +28,36 @@ std::wstring Count(size_t n, const wchar_t* one, const wchar_t* many)
 
 std::wstring JsonString(const std::wstring& text)
 {
+    // Pairs of a character and what follows the backslash that escapes it
+    // (only a pair's first character counts as found); other control
+    // characters go as \u00XX, everything else as it is.
+    static const wchar_t kNamed[] = L"\"\"\\\\\nn\rr\tt";
     std::wstring quoted = L"\"";
     for (wchar_t c : text) {
-        switch (c) {
-        case L'"':
-            quoted += L"\\\"";
-            break;
-        case L'\\':
-            quoted += L"\\\\";
-            break;
-        case L'\n':
-            quoted += L"\\n";
-            break;
-        case L'\r':
-            quoted += L"\\r";
-            break;
-        case L'\t':
-            quoted += L"\\t";
-            break;
-        default:
-            if (c < 0x20) {
-                wchar_t escaped[8];
-                std::swprintf(escaped, 8, L"\\u%04x", static_cast<unsigned>(c));
-                quoted += escaped;
-            } else {
-                quoted += c;
-            }
+        const wchar_t* named = c ? std::wcschr(kNamed, c) : nullptr;
+        if (named && (named - kNamed) % 2 == 0) {
+            quoted += L'\\';
+            quoted += named[1];
+        } else if (c < 0x20) {
+            wchar_t escaped[8];
+            std::swprintf(escaped, 8, L"\\u%04x", static_cast<unsigned>(c));
+            quoted += escaped;
+        } else {
+            quoted += c;
         }
     }
     return quoted + L"\"";
+}
+
+std::wstring JoinFindings(const std::vector<std::wstring>& findings)
+{
+    const size_t shown = findings.size() < 6 ? findings.size() : 5;
+    std::wstring text;
+    for (size_t i = 0; i < shown; ++i)
+        text += (i ? L"; " : L"") + findings[i];
+    if (shown < findings.size())
+        text += L"; and " + std::to_wstring(findings.size() - shown) + L" more";
+    return text;
 }
 
 CheckStatus Worse(CheckStatus a, CheckStatus b)
@@ -157,11 +158,11 @@ std::wstring DescribeResult(HRESULT hr)
 {
     wchar_t code[16];
     std::swprintf(code, 16, L"0x%08lX", static_cast<unsigned long>(hr));
-    wchar_t* message = nullptr;
+    UniqueLocalMemory owner;
     const DWORD length = ::FormatMessageW(
         FORMAT_MESSAGE_ALLOCATE_BUFFER | FORMAT_MESSAGE_FROM_SYSTEM | FORMAT_MESSAGE_IGNORE_INSERTS, nullptr,
-        static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(&message), 0, nullptr);
-    UniqueLocalMemory owner(message);
+        static_cast<DWORD>(hr), 0, reinterpret_cast<wchar_t*>(owner.put()), 0, nullptr);
+    const wchar_t* message = static_cast<const wchar_t*>(owner.get());
     std::wstring words = length && message ? std::wstring(message, length) : std::wstring();
     while (!words.empty() && (words.back() == L'\n' || words.back() == L'\r' || words.back() == L' '))
         words.pop_back();

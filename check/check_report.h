@@ -37,6 +37,10 @@ struct CheckResult
 // The worse of two statuses.
 CheckStatus Worse(CheckStatus a, CheckStatus b);
 
+// At most a handful of findings in a line, joined by semicolons; the rest
+// counted ("; and 3 more").
+std::wstring JoinFindings(const std::vector<std::wstring>& findings);
+
 struct CheckReport
 {
     std::wstring program;

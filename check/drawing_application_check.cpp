@@ -1,6 +1,6 @@
 #include "check/drawing_application_check.h"
 
-#include "bridge/editor_launch.h"
+#include "bridge/editor_paths.h"
 
 CheckResult CheckDrawingApplication(const Installation& installation)
 {

@@ -18,32 +18,7 @@ bool SystemIs64Bit()
            system.wProcessorArchitecture == PROCESSOR_ARCHITECTURE_ARM64;
 }
 
-std::wstring LongPath(const std::wstring& path)
-{
-    wchar_t full[MAX_PATH] = {};
-    DWORD length = ::GetFullPathNameW(path.c_str(), MAX_PATH, full, nullptr);
-    std::wstring result = length && length < MAX_PATH ? std::wstring(full, length) : path;
-    wchar_t longer[MAX_PATH] = {};
-    length = ::GetLongPathNameW(result.c_str(), longer, MAX_PATH);
-    return length && length < MAX_PATH ? std::wstring(longer, length) : result;
-}
-
 } // namespace
-
-bool FileExists(const std::wstring& path)
-{
-    const DWORD attributes = ::GetFileAttributesW(path.c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
-}
-
-bool SamePath(const std::wstring& a, const std::wstring& b)
-{
-    auto equal = [](const std::wstring& x, const std::wstring& y) {
-        return ::CompareStringOrdinal(x.c_str(), static_cast<int>(x.size()), y.c_str(),
-                                      static_cast<int>(y.size()), TRUE) == CSTR_EQUAL;
-    };
-    return equal(a, b) || equal(LongPath(a), LongPath(b));
-}
 
 std::wstring QuotedCommand(const std::wstring& path, const wchar_t* arguments)
 {
@@ -93,11 +68,16 @@ HRESULT FindInstallation(Installation* installation, std::wstring* reason)
     InstallingPackage package;
     if (FindInstallingPackage(installation->server, &package) == S_OK)
         installation->package = std::move(package);
-    HRESULT hr = ExpectedEntries(installation->server, false, &installation->machineEntries);
-    if (SUCCEEDED(hr))
-        hr = ExpectedEntries(installation->server, true, &installation->userEntries);
-    if (FAILED(hr))
-        *reason = L"the registry scripts inside " + installation->server + L" cannot be read (" +
-                  DescribeResult(hr) + L"): the file may be damaged or may not be the QuillmorphOLE server";
-    return hr;
+    for (bool perUser : {false, true}) {
+        const HRESULT hr =
+            ExpectedEntries(installation->server, perUser,
+                            perUser ? &installation->userEntries : &installation->machineEntries);
+        if (FAILED(hr)) {
+            *reason = L"the registry scripts inside " + installation->server + L" cannot be read (" +
+                      DescribeResult(hr) +
+                      L"): the file may be damaged or may not be the QuillmorphOLE server";
+            return hr;
+        }
+    }
+    return S_OK;
 }

@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "check/file_paths.h"
 #include "check/installing_package.h"
 #include "registration/script_listing.h"
 
@@ -43,13 +44,6 @@ HRESULT FindInstallation(Installation* installation, std::wstring* reason);
 // from its resources, %MODULE% and %MODULE_RAW% expanded as registration
 // expands them, rewritten for the user's classes when perUser.
 HRESULT ExpectedEntries(const std::wstring& serverPath, bool perUser, std::vector<ScriptEntry>* entries);
-
-// True when path names an existing file (not a folder).
-bool FileExists(const std::wstring& path);
-
-// True when a and b name the same file, whatever the letter case or the short
-// 8.3 form of either.
-bool SamePath(const std::wstring& a, const std::wstring& b);
 
 // A command as a support person types it, with the path quoted.
 std::wstring QuotedCommand(const std::wstring& path, const wchar_t* arguments);

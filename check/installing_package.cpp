@@ -2,7 +2,8 @@
 
 #include <msi.h>
 
-#include "check/installation.h"
+#include "check/file_paths.h"
+#include "check/msi_text.h"
 #include "registration/package_rows.h"
 
 namespace {
@@ -11,18 +12,9 @@ namespace {
 // Installer has none.
 std::wstring ProductInfo(const wchar_t* product, const wchar_t* property)
 {
-    // Asked for its length first: a source folder may be longer than a path.
-    wchar_t empty[1] = {};
-    DWORD length = 0;
-    const UINT rc = ::MsiGetProductInfoW(product, property, empty, &length);
-    if (rc != ERROR_MORE_DATA && rc != ERROR_SUCCESS)
-        return std::wstring();
-    std::wstring value(length + 1, L'\0');
-    ++length;
-    if (::MsiGetProductInfoW(product, property, &value[0], &length) != ERROR_SUCCESS)
-        return std::wstring();
-    value.resize(length);
-    return value;
+    return MsiText([&](wchar_t* buffer, DWORD* length) {
+        return ::MsiGetProductInfoW(product, property, buffer, length);
+    });
 }
 
 // The product holding component that installed it at serverPath.

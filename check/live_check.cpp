@@ -10,6 +10,7 @@
 
 #include "server/class_ids.h"
 #include "server/handles.h"
+#include "server/return_if_failed.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -118,6 +119,17 @@ CheckResult Failed(CheckResult result, std::wstring detail, std::wstring advice)
     return result;
 }
 
+// The drawing's picture as a container's display asks for it.
+HRESULT FetchPicture(IOleObject* drawing)
+{
+    ComPtr<IDataObject> data;
+    RETURN_IF_FAILED(drawing->QueryInterface(IID_PPV_ARGS(&data)));
+    FORMATETC format = {CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT};
+    StgMediumGuard picture;
+    RETURN_IF_FAILED(data->GetData(&format, picture.put()));
+    return picture->tymed == TYMED_MFPICT && picture->hMetaFilePict ? S_OK : DV_E_TYMED;
+}
+
 // A drawing through the default handler into a storage on memory, its
 // picture, and its close without saving. Empty when every step worked.
 std::wstring DrawingRoad(HRESULT* failure)
@@ -125,30 +137,56 @@ std::wstring DrawingRoad(HRESULT* failure)
     ComPtr<ILockBytes> bytes;
     ComPtr<IStorage> storage;
     HRESULT hr = ::CreateILockBytesOnHGlobal(nullptr, TRUE, bytes.GetAddressOf());
-    if (SUCCEEDED(hr))
-        hr = ::StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
-                                            0, storage.GetAddressOf());
+    if (FAILED(*failure = hr))
+        return L"no storage in memory could be made for a drawing";
+    hr = ::StgCreateDocfileOnILockBytes(bytes.Get(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0,
+                                        storage.GetAddressOf());
     if (FAILED(*failure = hr))
         return L"no storage in memory could be made for a drawing";
     ComPtr<IOleObject> drawing;
     hr = ::OleCreate(CLSID_QuillmorphEmbeddedObject, IID_IOleObject, OLERENDER_DRAW, nullptr, nullptr,
-                     storage.Get(), reinterpret_cast<void**>(drawing.GetAddressOf()));
+                     storage.Get(), &drawing);
     if (FAILED(*failure = hr))
         return L"a drawing cannot be created through the default handler";
-    ComPtr<IDataObject> data;
-    hr = drawing.As(&data);
-    FORMATETC format = {CF_METAFILEPICT, nullptr, DVASPECT_CONTENT, -1, TYMED_MFPICT};
-    StgMediumGuard picture;
-    if (SUCCEEDED(hr))
-        hr = data->GetData(&format, picture.put());
-    if (SUCCEEDED(hr) && (picture->tymed != TYMED_MFPICT || !picture->hMetaFilePict))
-        hr = DV_E_TYMED;
+    const HRESULT fetched = FetchPicture(drawing.Get());
     const HRESULT closed = drawing->Close(OLECLOSE_NOSAVE);
-    if (FAILED(*failure = hr))
+    if (FAILED(*failure = fetched))
         return L"a drawing was created but its picture (CF_METAFILEPICT) cannot be fetched";
     if (FAILED(*failure = closed))
         return L"a drawing was created but does not close";
     return std::wstring();
+}
+
+// What became of the server process the check started: which copy ran, of
+// what bitness, and whether it ended once the check let go of it.
+void DescribeServerProcess(const Installation& installation, const ServerProcess& server, CheckResult* result)
+{
+    if (!server.handle) {
+        result->detail += L"; the server process could not be identified";
+        return;
+    }
+    result->detail += L"; the server ran as a " + std::to_wstring(server.bits) + L"-bit process";
+    if (!server.path.empty() && !SamePath(server.path, installation.server)) {
+        result->detail += L" from another copy, " + server.path;
+        result->status = CheckStatus::Warn;
+        result->advice =
+            L"the registration names another copy of the server; see the registration checks above.";
+    }
+    if (!server.startedForCheck) {
+        result->detail += L" that was already running for other programs";
+        return;
+    }
+    LARGE_INTEGER released = {};
+    ::QueryPerformanceCounter(&released);
+    if (::WaitForSingleObject(server.handle.get(), kServerEndTimeoutMs) == WAIT_OBJECT_0) {
+        result->detail += L" and ended " + Seconds(SecondsSince(released)) + L" after the last release";
+        return;
+    }
+    result->status = CheckStatus::Warn;
+    result->detail +=
+        L" and was still running " + Seconds(kServerEndTimeoutMs / 1000.0) + L" after the last release";
+    result->advice = L"another program may be using the server; if none is, a server that does not end keeps "
+                     L"its files in use: end it in the Task Manager and report it.";
 }
 
 } // namespace
@@ -163,8 +201,8 @@ CheckResult CheckLiveActivation(const Installation& installation)
     LARGE_INTEGER start = {};
     ::QueryPerformanceCounter(&start);
     ComPtr<IDispatch> automation;
-    HRESULT hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                    reinterpret_cast<void**>(automation.GetAddressOf()));
+    HRESULT hr =
+        ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&automation));
     if (FAILED(hr))
         return Failed(result, L"the automation class does not start: " + DescribeResult(hr),
                       ActivationAdvice(hr, installation));
@@ -188,31 +226,6 @@ CheckResult CheckLiveActivation(const Installation& installation)
         Milliseconds(firstCall) +
         L"; a drawing was created through the default handler in a storage in memory, its picture "
         L"fetched and the drawing closed without saving";
-    if (!server.handle) {
-        result.detail += L"; the server process could not be identified";
-        return result;
-    }
-    result.detail += L"; the server ran as a " + std::to_wstring(server.bits) + L"-bit process";
-    if (!server.path.empty() && !SamePath(server.path, installation.server)) {
-        result.detail += L" from another copy, " + server.path;
-        result.status = CheckStatus::Warn;
-        result.advice =
-            L"the registration names another copy of the server; see the registration checks above.";
-    }
-    if (!server.startedForCheck) {
-        result.detail += L" that was already running for other programs";
-        return result;
-    }
-    LARGE_INTEGER released = {};
-    ::QueryPerformanceCounter(&released);
-    if (::WaitForSingleObject(server.handle.get(), kServerEndTimeoutMs) == WAIT_OBJECT_0) {
-        result.detail += L" and ended " + Seconds(SecondsSince(released)) + L" after the last release";
-        return result;
-    }
-    result.status = CheckStatus::Warn;
-    result.detail +=
-        L" and was still running " + Seconds(kServerEndTimeoutMs / 1000.0) + L" after the last release";
-    result.advice = L"another program may be using the server; if none is, a server that does not end keeps "
-                    L"its files in use: end it in the Task Manager and report it.";
+    DescribeServerProcess(installation, server, &result);
     return result;
 }

@@ -7,6 +7,7 @@
 #include <tuple>
 #include <vector>
 
+#include "check/msi_text.h"
 #include "registration/package_rows.h"
 #include "server/handles.h"
 
@@ -27,25 +28,16 @@ std::wstring Folded(std::wstring text)
 
 std::wstring RecordText(MSIHANDLE record, UINT field)
 {
-    wchar_t empty[1] = {};
-    DWORD length = 0;
-    if (::MsiRecordGetStringW(record, field, empty, &length) != ERROR_MORE_DATA)
-        return std::wstring();
-    std::wstring text(length + 1, L'\0');
-    ++length;
-    if (::MsiRecordGetStringW(record, field, &text[0], &length) != ERROR_SUCCESS)
-        return std::wstring();
-    text.resize(length);
-    return text;
+    return MsiText(
+        [&](wchar_t* buffer, DWORD* length) { return ::MsiRecordGetStringW(record, field, buffer, length); });
 }
 
 // Each record of query, handed to visit; a table the package does not have
 // has no records.
 template <class Visit> UINT ForEachRecord(MSIHANDLE database, const wchar_t* query, Visit visit)
 {
-    MSIHANDLE raw = 0;
-    UINT rc = ::MsiDatabaseOpenViewW(database, query, &raw);
-    UniqueMsiHandle view(raw);
+    UniqueMsiHandle view;
+    UINT rc = ::MsiDatabaseOpenViewW(database, query, view.put());
     if (rc == ERROR_BAD_QUERY_SYNTAX || rc == ERROR_INVALID_TABLE)
         return ERROR_SUCCESS;
     if (rc == ERROR_SUCCESS)
@@ -184,17 +176,6 @@ std::vector<std::wstring> Shortfall(const Installation& installation, const Pack
     return findings;
 }
 
-std::wstring JoinFindings(const std::vector<std::wstring>& findings)
-{
-    const size_t shown = findings.size() < 6 ? findings.size() : 5;
-    std::wstring text;
-    for (size_t i = 0; i < shown; ++i)
-        text += (i ? L"; " : L"") + findings[i];
-    if (shown < findings.size())
-        text += L"; and " + std::to_wstring(findings.size() - shown) + L" more";
-    return text;
-}
-
 } // namespace
 
 CheckResult CheckPackage(const Installation& installation)
@@ -209,10 +190,9 @@ CheckResult CheckPackage(const Installation& installation)
     const InstallingPackage& package = *installation.package;
     const std::wstring installedBy = L"installed by " + DescribePackage(package) +
                                      (package.source.empty() ? L"" : L" from " + package.source);
-    MSIHANDLE raw = 0;
-    UINT rc =
-        ::MsiOpenDatabaseW(package.localPackage.c_str(), reinterpret_cast<LPCWSTR>(MSIDBOPEN_READONLY), &raw);
-    UniqueMsiHandle database(raw);
+    UniqueMsiHandle database;
+    UINT rc = ::MsiOpenDatabaseW(package.localPackage.c_str(), reinterpret_cast<LPCWSTR>(MSIDBOPEN_READONLY),
+                                 database.put());
     PackageContent content;
     if (rc == ERROR_SUCCESS)
         rc = ReadPackage(database.get(), installation, package.serverComponent, &content);

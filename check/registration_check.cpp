@@ -156,8 +156,9 @@ public:
             if (!where.classesPath || Below(*where.classesPath, missingKeys))
                 continue;
             const std::wstring& path = *where.classesPath;
-            CRegKeyHandle key;
-            const bool opened = key.Open(where.root, where.path.c_str(), KEY_READ | m_view) == ERROR_SUCCESS;
+            UniqueHKey key;
+            const bool opened =
+                OpenRegKey(where.root, where.path.c_str(), KEY_READ | m_view, &key) == ERROR_SUCCESS;
             if (!entry.isValue) {
                 if (!opened) {
                     missingKeys.push_back(path);
@@ -320,18 +321,6 @@ CheckStatus Summarize(const Installation& installation, const ScopeState& scope,
         lines->push_back(ViewsPhrase(installation, views) + text);
     }
     return status;
-}
-
-// At most a handful of findings in a line; the rest counted.
-std::wstring JoinFindings(const std::vector<std::wstring>& lines)
-{
-    const size_t shown = lines.size() < 6 ? lines.size() : 5;
-    std::wstring text;
-    for (size_t i = 0; i < shown; ++i)
-        text += (i ? L"; " : L"") + lines[i];
-    if (shown < lines.size())
-        text += L"; and " + std::to_wstring(lines.size() - shown) + L" more";
-    return text;
 }
 
 std::wstring ViewNames(const Installation& installation, const std::vector<size_t>& views)

@@ -1,6 +1,6 @@
 #include "check/temporary_folder_check.h"
 
-#include "bridge/editor_launch.h"
+#include "bridge/editor_paths.h"
 #include "server/handles.h"
 #include "server/handles.h"
 

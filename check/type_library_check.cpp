@@ -2,6 +2,7 @@
 
 #include <oleauto.h>
 
+#include <utility>
 #include <vector>
 
 #include <wrl/client.h>
@@ -70,9 +71,8 @@ std::vector<InterfaceInfo> InterfacesOf(ITypeLib* library)
             known = known || ::IsEqualIID(seen.iid, iid);
         if (known)
             continue;
-        BSTR raw = nullptr;
-        info->GetDocumentation(MEMBERID_NIL, &raw, nullptr, nullptr, nullptr);
-        UniqueBstr name(raw);
+        UniqueBstr name;
+        info->GetDocumentation(MEMBERID_NIL, name.put(), nullptr, nullptr, nullptr);
         interfaces.push_back({iid, name ? name.get() : GuidText(iid)});
     }
     return interfaces;
@@ -95,16 +95,16 @@ bool ReadText(HKEY key, const wchar_t* name, std::wstring* text)
 std::wstring InterfaceProblem(const InterfaceInfo& info, REGSAM view, const std::wstring& libraryId)
 {
     const std::wstring path = L"Interface\\" + GuidText(info.iid);
-    CRegKeyHandle key;
-    if (key.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ | view) != ERROR_SUCCESS)
+    UniqueHKey key;
+    if (OpenRegKey(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ | view, &key) != ERROR_SUCCESS)
         return path + L" is missing";
-    CRegKeyHandle proxy;
+    UniqueHKey proxy;
     std::wstring text;
-    if (proxy.Open(key.get(), L"ProxyStubClsid32", KEY_READ | view) != ERROR_SUCCESS ||
+    if (OpenRegKey(key.get(), L"ProxyStubClsid32", KEY_READ | view, &proxy) != ERROR_SUCCESS ||
         !ReadText(proxy.get(), nullptr, &text))
         return path + L"\\ProxyStubClsid32 is missing";
-    CRegKeyHandle library;
-    if (library.Open(key.get(), L"TypeLib", KEY_READ | view) != ERROR_SUCCESS ||
+    UniqueHKey library;
+    if (OpenRegKey(key.get(), L"TypeLib", KEY_READ | view, &library) != ERROR_SUCCESS ||
         !ReadText(library.get(), nullptr, &text))
         return path + L"\\TypeLib is missing";
     if (::CompareStringOrdinal(text.c_str(), -1, libraryId.c_str(), -1, TRUE) != CSTR_EQUAL)
@@ -112,18 +112,95 @@ std::wstring InterfaceProblem(const InterfaceInfo& info, REGSAM view, const std:
     return std::wstring();
 }
 
+// What is wrong, each with how bad it is; the worst decides the check.
+struct Findings
+{
+    std::vector<std::wstring> problems;
+    CheckStatus status = CheckStatus::Ok;
+
+    void Add(std::wstring problem, CheckStatus how)
+    {
+        problems.push_back(std::move(problem));
+        status = Worse(status, how);
+    }
+};
+
+// The library the server carries and its attributes.
+HRESULT CarriedLibrary(const std::wstring& server, ComPtr<ITypeLib>* library, TLIBATTR* attr)
+{
+    HRESULT hr = LoadServerLibrary(server, library->ReleaseAndGetAddressOf());
+    if (FAILED(hr))
+        return hr;
+    LibAttrGuard loaded(library->Get());
+    hr = (*library)->GetLibAttr(loaded.put());
+    if (FAILED(hr))
+        return hr;
+    *attr = *loaded.operator->();
+    return S_OK;
+}
+
+// Where the library of attr is registered from; empty when it is not.
+std::wstring RegisteredPath(const TLIBATTR& attr)
+{
+    UniqueBstr path;
+    if (FAILED(::QueryPathOfRegTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid,
+                                       path.put())) ||
+        !path)
+        return std::wstring();
+    return path.get();
+}
+
+// The registered library as a program of this bitness loads it: there, of the
+// server's version, and registered from this copy of the server.
+void CheckRegisteredLibrary(const Installation& installation, const TLIBATTR& attr, const std::wstring& name,
+                            const std::wstring& registeredPath, Findings* findings)
+{
+    ComPtr<ITypeLib> registered;
+    HRESULT hr = ::LoadRegTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, &registered);
+    if (hr == TYPE_E_LIBNOTREGISTERED)
+        return findings->Add(name + L" is not registered", CheckStatus::Fail);
+    if (FAILED(hr) && !registeredPath.empty() && !FileExists(registeredPath))
+        return findings->Add(name + L" is registered from " + registeredPath + L", which does not exist",
+                             CheckStatus::Fail);
+    if (FAILED(hr))
+        return findings->Add(name + L" does not load in a " + std::to_wstring(installation.programBits) +
+                                 L"-bit program: " + DescribeResult(hr),
+                             CheckStatus::Fail);
+    LibAttrGuard loaded(registered.Get());
+    if (SUCCEEDED(registered->GetLibAttr(loaded.put())) &&
+        (loaded->wMajorVerNum != attr.wMajorVerNum || loaded->wMinorVerNum != attr.wMinorVerNum))
+        findings->Add(L"the registered library is version " +
+                          VersionText(loaded->wMajorVerNum, loaded->wMinorVerNum) + L", the server's is " +
+                          VersionText(attr.wMajorVerNum, attr.wMinorVerNum),
+                      CheckStatus::Warn);
+    const std::wstring besideServer = installation.server.substr(0, installation.server.size() - 4) + L".tlb";
+    if (!SamePath(registeredPath, installation.server) && !SamePath(registeredPath, besideServer))
+        findings->Add(L"it is registered from another copy: " + registeredPath, CheckStatus::Warn);
+}
+
+// The interface entries of every interface the library describes, in each view.
+void CheckInterfaceEntries(const Installation& installation, ITypeLib* carried, const std::wstring& libraryId,
+                           Findings* findings)
+{
+    for (const InterfaceInfo& info : InterfacesOf(carried)) {
+        for (const RegistryView& view : installation.views) {
+            const std::wstring problem = InterfaceProblem(info, view.flag, libraryId);
+            if (!problem.empty())
+                findings->Add(info.name + L" cannot be marshalled for " + view.name + L" programs: " +
+                                  problem,
+                              CheckStatus::Fail);
+        }
+    }
+}
+
 } // namespace
 
 CheckResult CheckTypeLibrary(const Installation& installation)
 {
     CheckResult result{L"type-library", L"Type library"};
-    const std::wstring reinstall = RegisterAgainAdvice(installation, L"") + L".";
-
     ComPtr<ITypeLib> carried;
-    HRESULT hr = LoadServerLibrary(installation.server, carried.GetAddressOf());
-    TLIBATTR* rawAttr = nullptr;
-    if (SUCCEEDED(hr))
-        hr = carried->GetLibAttr(&rawAttr);
+    TLIBATTR attr = {};
+    HRESULT hr = CarriedLibrary(installation.server, &carried, &attr);
     if (FAILED(hr)) {
         result.status = CheckStatus::Fail;
         result.detail = L"the server carries no type library that loads: " + DescribeResult(hr);
@@ -131,75 +208,25 @@ CheckResult CheckTypeLibrary(const Installation& installation)
                         L"setup, then register it.";
         return result;
     }
-    const TLIBATTR attr = *rawAttr;
-    carried->ReleaseTLibAttr(rawAttr);
     const std::wstring libraryId = GuidText(attr.guid);
-    const std::wstring version = VersionText(attr.wMajorVerNum, attr.wMinorVerNum);
-    const std::wstring name = L"TypeLib\\" + libraryId + L"\\" + version;
+    const std::wstring name =
+        L"TypeLib\\" + libraryId + L"\\" + VersionText(attr.wMajorVerNum, attr.wMinorVerNum);
+    const std::wstring registeredPath = RegisteredPath(attr);
 
-    std::vector<std::wstring> problems;
-    CheckStatus status = CheckStatus::Ok;
-    std::wstring registeredPath;
-    BSTR rawPath = nullptr;
-    if (SUCCEEDED(
-            ::QueryPathOfRegTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid, &rawPath))) {
-        UniqueBstr path(rawPath);
-        registeredPath = path.get();
-    }
-    const std::wstring besideServer = installation.server.substr(0, installation.server.size() - 4) + L".tlb";
-    const bool registeredHere =
-        SamePath(registeredPath, installation.server) || SamePath(registeredPath, besideServer);
+    Findings findings;
+    CheckRegisteredLibrary(installation, attr, name, registeredPath, &findings);
+    CheckInterfaceEntries(installation, carried.Get(), libraryId, &findings);
 
-    ComPtr<ITypeLib> registered;
-    hr = ::LoadRegTypeLib(attr.guid, attr.wMajorVerNum, attr.wMinorVerNum, attr.lcid,
-                          registered.GetAddressOf());
-    if (FAILED(hr)) {
-        status = CheckStatus::Fail;
-        if (hr == TYPE_E_LIBNOTREGISTERED)
-            problems.push_back(name + L" is not registered");
-        else if (!registeredPath.empty() && !FileExists(registeredPath))
-            problems.push_back(name + L" is registered from " + registeredPath + L", which does not exist");
-        else
-            problems.push_back(name + L" does not load in a " + std::to_wstring(installation.programBits) +
-                               L"-bit program: " + DescribeResult(hr));
-    } else {
-        TLIBATTR* loaded = nullptr;
-        if (SUCCEEDED(registered->GetLibAttr(&loaded))) {
-            if (loaded->wMajorVerNum != attr.wMajorVerNum || loaded->wMinorVerNum != attr.wMinorVerNum) {
-                problems.push_back(L"the registered library is version " +
-                                   VersionText(loaded->wMajorVerNum, loaded->wMinorVerNum) +
-                                   L", the server's is " + version);
-                status = Worse(status, CheckStatus::Warn);
-            }
-            registered->ReleaseTLibAttr(loaded);
-        }
-        if (!registeredHere) {
-            problems.push_back(L"it is registered from another copy: " + registeredPath);
-            status = Worse(status, CheckStatus::Warn);
-        }
-    }
-
-    for (const InterfaceInfo& info : InterfacesOf(carried.Get())) {
-        for (const RegistryView& view : installation.views) {
-            const std::wstring problem = InterfaceProblem(info, view.flag, libraryId);
-            if (problem.empty())
-                continue;
-            problems.push_back(info.name + L" cannot be marshalled for " + view.name + L" programs: " +
-                               problem);
-            status = CheckStatus::Fail;
-        }
-    }
-
-    result.status = status;
-    if (status == CheckStatus::Ok) {
+    result.status = findings.status;
+    if (findings.status == CheckStatus::Ok) {
         result.detail = name + L" registered from " + registeredPath + L", loads in a " +
                         std::to_wstring(installation.programBits) +
                         L"-bit program, the server's own version; the interface entries are there in " +
                         (installation.views.size() == 2 ? L"both views" : L"the registry");
         return result;
     }
-    for (size_t i = 0; i < problems.size(); ++i)
-        result.detail += (i ? L"; " : L"") + problems[i];
-    result.advice = reinstall;
+    for (size_t i = 0; i < findings.problems.size(); ++i)
+        result.detail += (i ? L"; " : L"") + findings.problems[i];
+    result.advice = RegisterAgainAdvice(installation, L"") + L".";
     return result;
 }

@@ -12,6 +12,7 @@
 #include "documents/presentation_records.h"
 #include "documents/rtf_objects.h"
 #include "documents/zip_archive.h"
+#include "server/return_if_failed.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -63,6 +64,7 @@ private:
     void ScanRtf(const ByteSource& source);
     void ScanZipEntry(const ZipArchive& zip, const ZipEntry& entry, const OfficeObjectNames& names);
     void TakeRtfObject(RtfObject object);
+    static HRESULT OpenCompoundSource(const ByteSource& source, ComPtr<IStorage>* root);
     static HRESULT OpenCompoundBlock(UniqueHGlobal block, ULONG size, ComPtr<IStorage>* storage);
     void WalkCompoundBlock(UniqueHGlobal block, ULONG size, const std::wstring& path,
                            const ObjectContext& context);
@@ -108,6 +110,21 @@ void DocumentScan::Scan(const ByteSource& source)
                             L"document nor RTF)";
 }
 
+// A compound file held inside another document (a zip entry, a record), read
+// into a block of its own and opened over it.
+HRESULT DocumentScan::OpenCompoundSource(const ByteSource& source, ComPtr<IStorage>* root)
+{
+    const ULONG size = static_cast<ULONG>(source.Size());
+    UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE, size));
+    if (!block)
+        return E_OUTOFMEMORY;
+    {
+        GlobalLockGuard at(block.get());
+        RETURN_IF_FAILED(ReadExactly(source, 0, at.bytes(), size));
+    }
+    return OpenCompoundBlock(std::move(block), size, root);
+}
+
 void DocumentScan::ScanCompoundFile(const ByteSource& source)
 {
     document_.format = L"compound file";
@@ -116,22 +133,14 @@ void DocumentScan::ScanCompoundFile(const ByteSource& source)
     if (dynamic_cast<const FileSource*>(&source)) {
         // Read only; a container that has the document open for writing lets
         // a transacted reader in where a direct one would be refused.
-        hr =
-            ::StgOpenStorageEx(document_.path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_DOCFILE, 0,
-                               nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(root.GetAddressOf()));
+        hr = ::StgOpenStorageEx(document_.path.c_str(), STGM_READ | STGM_SHARE_DENY_WRITE, STGFMT_DOCFILE, 0,
+                                nullptr, nullptr, IID_PPV_ARGS(&root));
         if (hr == STG_E_SHAREVIOLATION || hr == STG_E_LOCKVIOLATION)
-            hr = ::StgOpenStorageEx(
-                document_.path.c_str(), STGM_READ | STGM_TRANSACTED | STGM_SHARE_DENY_NONE, STGFMT_DOCFILE, 0,
-                nullptr, nullptr, IID_IStorage, reinterpret_cast<void**>(root.GetAddressOf()));
+            hr =
+                ::StgOpenStorageEx(document_.path.c_str(), STGM_READ | STGM_TRANSACTED | STGM_SHARE_DENY_NONE,
+                                   STGFMT_DOCFILE, 0, nullptr, nullptr, IID_PPV_ARGS(&root));
     } else if (source.Size() < (1ull << 31)) {
-        const ULONG size = static_cast<ULONG>(source.Size());
-        UniqueHGlobal block(::GlobalAlloc(GMEM_MOVEABLE, size));
-        if (block) {
-            GlobalLockGuard at(block.get());
-            hr = ReadExactly(source, 0, at.bytes(), size);
-        }
-        if (SUCCEEDED(hr))
-            hr = OpenCompoundBlock(std::move(block), size, &root);
+        hr = OpenCompoundSource(source, &root);
     }
     if (FAILED(hr)) {
         document_.error = L"it is a damaged compound file (" + HexResult(hr) + L")";

@@ -135,8 +135,7 @@ HRESULT LoadThroughView(ComPtr<IStorage> storage, const StreamRead& picture, con
     ComPtr<IPersistStorage> drawing;
     // The drawing is made as the server makes it, but holds no lock on a
     // server's process: here there is none.
-    hr = CreateObject<CComObjectNoLock<CEmbeddedObject>>(IID_IPersistStorage,
-                                                         reinterpret_cast<void**>(drawing.GetAddressOf()));
+    hr = CreateObject<CComObjectNoLock<CEmbeddedObject>>(IID_PPV_ARGS(&drawing));
     if (FAILED(hr))
         return hr;
     return drawing->Load(view.Get());

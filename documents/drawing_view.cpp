@@ -125,5 +125,5 @@ HRESULT MakeDrawingView(IStorage* storage, const ReadStream& picture, const Read
     hr = object->Attach(storage, picture, native, keepStorage || !picture.whole || !native.whole);
     if (FAILED(hr))
         return hr;
-    return HandOutObject(std::move(object), IID_IStorage, reinterpret_cast<void**>(view));
+    return HandOutObject(std::move(object), IID_PPV_ARGS(view));
 }

@@ -190,8 +190,7 @@ void CEmbeddedObject::SendDataChange()
     if (!holder)
         return;
     ComPtr<IDataObject> self;
-    if (FAILED(static_cast<IDataObject*>(this)->QueryInterface(
-            IID_IDataObject, reinterpret_cast<void**>(self.GetAddressOf()))))
+    if (FAILED(static_cast<IDataObject*>(this)->QueryInterface(IID_PPV_ARGS(&self))))
         return;
     holder->SendOnDataChange(self.Get(), 0, 0);
 }

@@ -19,8 +19,8 @@ bool SameObject(IUnknown* a, IUnknown* b)
         return a == b;
     ComPtr<IUnknown> identityA;
     ComPtr<IUnknown> identityB;
-    if (FAILED(a->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identityA.GetAddressOf()))) ||
-        FAILED(b->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identityB.GetAddressOf()))))
+    if (FAILED(a->QueryInterface(IID_PPV_ARGS(&identityA))) ||
+        FAILED(b->QueryInterface(IID_PPV_ARGS(&identityB))))
         return false;
     return identityA.Get() == identityB.Get();
 }
@@ -100,8 +100,7 @@ HRESULT CEmbeddedObject::DoVerbShow()
 HRESULT CEmbeddedObject::HandToEditor()
 {
     ComPtr<IUnknown> unknown;
-    HRESULT hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_ALL, IID_IUnknown,
-                                    reinterpret_cast<void**>(unknown.GetAddressOf()));
+    HRESULT hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_ALL, IID_PPV_ARGS(&unknown));
     if (FAILED(hr))
         return hr;
     hr = ::OleRun(unknown.Get());
@@ -118,8 +117,7 @@ HRESULT CEmbeddedObject::HandToEditor()
     // The automation class files the drawing under a reference of its own; the
     // one handed over here is the caller's and goes when the call returns.
     ComPtr<IUnknown> self;
-    hr = static_cast<IOleObject*>(this)->QueryInterface(IID_IUnknown,
-                                                        reinterpret_cast<void**>(self.GetAddressOf()));
+    hr = static_cast<IOleObject*>(this)->QueryInterface(IID_PPV_ARGS(&self));
     if (FAILED(hr))
         return hr;
     VARIANT drawing;

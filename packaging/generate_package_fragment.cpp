@@ -78,8 +78,9 @@ int main()
     if (FAILED(hr))
         return Fail(L"a row of the registration cannot be written as WiX", hr);
     hr = WriteUtf8(arguments[3], fragment.wix);
-    if (SUCCEEDED(hr))
-        hr = WriteUtf8(arguments[4], fragment.wixlMends);
+    if (FAILED(hr))
+        return Fail(L"the fragment cannot be written", hr);
+    hr = WriteUtf8(arguments[4], fragment.wixlMends);
     if (FAILED(hr))
         return Fail(L"the fragment cannot be written", hr);
     std::wprintf(L"QuillmorphOLE fragment (%ls): %u registry rows in each of %u registry views\n",

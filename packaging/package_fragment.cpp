@@ -1,27 +1,26 @@
 #include "packaging/package_fragment.h"
 
+#include <algorithm>
+#include <iterator>
+
 namespace {
+
+const struct
+{
+    wchar_t character;
+    const wchar_t* entity;
+} kXmlEntities[] = {{L'&', L"&amp;"}, {L'<', L"&lt;"}, {L'>', L"&gt;"}, {L'"', L"&quot;"}};
 
 std::wstring XmlAttribute(const std::wstring& text)
 {
     std::wstring out;
     for (wchar_t c : text) {
-        switch (c) {
-        case L'&':
-            out += L"&amp;";
-            break;
-        case L'<':
-            out += L"&lt;";
-            break;
-        case L'>':
-            out += L"&gt;";
-            break;
-        case L'"':
-            out += L"&quot;";
-            break;
-        default:
+        const auto* entity = std::find_if(std::begin(kXmlEntities), std::end(kXmlEntities),
+                                          [c](const auto& e) { return e.character == c; });
+        if (entity != std::end(kXmlEntities))
+            out += entity->entity;
+        else
             out += c;
-        }
     }
     return out;
 }

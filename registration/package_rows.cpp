@@ -6,8 +6,10 @@
 
 #include <wrl/client.h>
 
+#include "registration/library_interfaces.h"
 #include "registration/registration_entries.h"
 #include "server/handles.h"
+#include "server/return_if_failed.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -137,9 +139,8 @@ const wchar_t* SystemKindName(SYSKIND kind)
 // separator; without a help file, the platform names the library's own folder.
 HRESULT HelpDirectoryText(ITypeLib* library, const PackageReferences& references, std::wstring* text)
 {
-    BSTR raw = nullptr;
-    HRESULT hr = library->GetDocumentation(-1, nullptr, nullptr, nullptr, &raw);
-    UniqueBstr helpFile(raw);
+    UniqueBstr helpFile;
+    HRESULT hr = library->GetDocumentation(-1, nullptr, nullptr, nullptr, helpFile.put());
     if (FAILED(hr) || !helpFile) {
         *text = references.folder;
         return S_OK;
@@ -157,36 +158,22 @@ HRESULT HelpDirectoryText(ITypeLib* library, const PackageReferences& references
 HRESULT InterfaceRows(ITypeLib* library, const std::wstring& libraryId, const std::wstring& version,
                       std::vector<PackageRow>* rows)
 {
-    const UINT count = library->GetTypeInfoCount();
-    for (UINT i = 0; i < count; ++i) {
-        TYPEKIND kind = TKIND_MAX;
-        if (FAILED(library->GetTypeInfoType(i, &kind)) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH))
-            continue;
-        ComPtr<ITypeInfo> info;
-        HRESULT hr = library->GetTypeInfo(i, info.GetAddressOf());
-        if (FAILED(hr))
-            return hr;
-        TypeAttrGuard attr(info.Get());
-        hr = info->GetTypeAttr(attr.put());
-        if (FAILED(hr))
-            return hr;
-        if (kind == TKIND_INTERFACE && !(attr->wTypeFlags & TYPEFLAG_FOLEAUTOMATION))
-            continue;
-        BSTR raw = nullptr;
-        library->GetDocumentation(static_cast<INT>(i), &raw, nullptr, nullptr, nullptr);
-        UniqueBstr name(raw);
-        const std::wstring key = L"Interface\\" + GuidText(attr->guid);
-        const wchar_t* proxy = kind == TKIND_INTERFACE || (attr->wTypeFlags & TYPEFLAG_FDUAL)
-                                   ? kAutomationProxy
-                                   : kDispatchProxy;
+    return ForEachLibraryInterface(library, [&](UINT i, TYPEKIND kind, const TYPEATTR& attr) -> HRESULT {
+        if (kind == TKIND_INTERFACE && !(attr.wTypeFlags & TYPEFLAG_FOLEAUTOMATION))
+            return S_OK;
+        UniqueBstr name;
+        library->GetDocumentation(static_cast<INT>(i), name.put(), nullptr, nullptr, nullptr);
+        const std::wstring key = L"Interface\\" + GuidText(attr.guid);
+        const wchar_t* proxy =
+            kind == TKIND_INTERFACE || (attr.wTypeFlags & TYPEFLAG_FDUAL) ? kAutomationProxy : kDispatchProxy;
         if (name && *name.get())
             rows->push_back(ClassesRow(key, L"", FormattedLiteral(name.get(), true)));
         rows->push_back(ClassesRow(key + L"\\ProxyStubClsid", L"", FormattedLiteral(proxy, true)));
         rows->push_back(ClassesRow(key + L"\\ProxyStubClsid32", L"", FormattedLiteral(proxy, true)));
         rows->push_back(ClassesRow(key + L"\\TypeLib", L"", FormattedLiteral(libraryId, true)));
         rows->push_back(ClassesRow(key + L"\\TypeLib", L"Version", FormattedLiteral(version, true)));
-    }
-    return S_OK;
+        return S_OK;
+    });
 }
 
 } // namespace
@@ -262,9 +249,8 @@ HRESULT TypeLibraryRows(ITypeLib* library, const PackageReferences& references, 
     const std::wstring version = HexText(attr->wMajorVerNum) + L"." + HexText(attr->wMinorVerNum);
     const std::wstring key = L"TypeLib\\" + libraryId + L"\\" + version;
 
-    BSTR raw = nullptr;
-    library->GetDocumentation(-1, nullptr, &raw, nullptr, nullptr);
-    UniqueBstr description(raw);
+    UniqueBstr description;
+    library->GetDocumentation(-1, nullptr, description.put(), nullptr, nullptr);
     std::wstring helpDirectory;
     hr = HelpDirectoryText(library, references, &helpDirectory);
     if (FAILED(hr))
@@ -284,15 +270,10 @@ HRESULT ServerPackageRows(const std::wstring& serverFile, const PackageReference
     if (!rows)
         return E_POINTER;
     std::vector<ScriptEntry> entries;
-    HRESULT hr = ListRegistrationEntries(serverFile, kInstalledServer, false, &entries);
-    if (SUCCEEDED(hr))
-        hr = ClassRows(entries, kInstalledServer, references, rows);
-    if (FAILED(hr))
-        return hr;
+    RETURN_IF_FAILED(ListRegistrationEntries(serverFile, kInstalledServer, false, &entries));
+    RETURN_IF_FAILED(ClassRows(entries, kInstalledServer, references, rows));
     // As data: nothing is registered by reading the library.
     ComPtr<ITypeLib> library;
-    hr = ::LoadTypeLibEx(serverFile.c_str(), REGKIND_NONE, library.GetAddressOf());
-    if (FAILED(hr))
-        return hr;
+    RETURN_IF_FAILED(::LoadTypeLibEx(serverFile.c_str(), REGKIND_NONE, &library));
     return TypeLibraryRows(library.Get(), references, rows);
 }

@@ -27,37 +27,15 @@ constexpr DWORD kEnumNameSize = 256;
 
 } // namespace
 
-LONG CRegKeyHandle::Open(HKEY parent, LPCWSTR name, REGSAM access)
+LONG OpenRegKey(HKEY parent, LPCWSTR name, REGSAM access, UniqueHKey* key)
 {
-    HKEY key = nullptr;
-    LONG rc = ::RegOpenKeyExW(parent, name, 0, access, &key);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    Close();
-    m_hKey = key;
-    return ERROR_SUCCESS;
+    return ::RegOpenKeyExW(parent, name, 0, access, key->put());
 }
 
-LONG CRegKeyHandle::Create(HKEY parent, LPCWSTR name, REGSAM access)
+LONG CreateRegKey(HKEY parent, LPCWSTR name, REGSAM access, UniqueHKey* key)
 {
-    HKEY key = nullptr;
-    DWORD disposition = 0;
-    LONG rc = ::RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, &key,
-                                &disposition);
-    if (rc != ERROR_SUCCESS)
-        return rc;
-    Close();
-    m_hKey = key;
-    return ERROR_SUCCESS;
-}
-
-LONG CRegKeyHandle::Close()
-{
-    LONG rc = ERROR_SUCCESS;
-    if (m_hKey)
-        rc = ::RegCloseKey(m_hKey);
-    m_hKey = nullptr;
-    return rc;
+    return ::RegCreateKeyExW(parent, name, 0, nullptr, REG_OPTION_NON_VOLATILE, access, nullptr, key->put(),
+                             nullptr);
 }
 
 LONG SetValue(HKEY key, LPCWSTR valueName, DWORD type, const BYTE* data, DWORD bytes)
@@ -82,8 +60,8 @@ LONG RemoveSubkey(HKEY parent, LPCWSTR name, REGSAM view)
 
 LONG DeleteKeyTree(HKEY parent, LPCWSTR name, REGSAM view)
 {
-    CRegKeyHandle subkey;
-    LONG rc = subkey.Open(parent, name, KEY_READ | KEY_WRITE | view);
+    UniqueHKey subkey;
+    LONG rc = OpenRegKey(parent, name, KEY_READ | KEY_WRITE | view, &subkey);
     if (rc != ERROR_SUCCESS)
         return rc;
     for (;;) {
@@ -98,7 +76,7 @@ LONG DeleteKeyTree(HKEY parent, LPCWSTR name, REGSAM view)
         if (rc != ERROR_SUCCESS)
             return rc;
     }
-    subkey.Close();
+    subkey.reset();
     return RemoveSubkey(parent, name, view);
 }
 

@@ -1,9 +1,9 @@
 #pragma once
 
-// The registry keys of the registry-script walk. A CRegKeyHandle owns the key
-// it opened or created and closes it with itself; a key owned elsewhere (a
-// root, the parent's key of an entry) is used through the functions below,
-// which take the handle as it is.
+// The registry keys of the registry-script walk. A key it opens or creates is
+// owned by a UniqueHKey (server/handles.h), closed with it; a key owned
+// elsewhere (a root, the parent's key of an entry) is used through the
+// functions below, which take the handle as it is.
 //
 // Every open, create and delete names the registry view it works in
 // (KEY_WOW64_64KEY or KEY_WOW64_32KEY, or 0 for the process's own), so that a
@@ -12,25 +12,12 @@
 
 #include <windows.h>
 
-class CRegKeyHandle
-{
-public:
-    CRegKeyHandle() = default;
-    CRegKeyHandle(const CRegKeyHandle&) = delete;
-    CRegKeyHandle& operator=(const CRegKeyHandle&) = delete;
-    ~CRegKeyHandle() { Close(); }
+#include "server/handles.h"
 
-    HKEY get() const { return m_hKey; }
-
-    // Each returns the platform's code; access carries the view. Opening or
-    // creating first closes what the wrapper holds, once the new key is there.
-    LONG Open(HKEY parent, LPCWSTR name, REGSAM access);
-    LONG Create(HKEY parent, LPCWSTR name, REGSAM access);
-    LONG Close();
-
-private:
-    HKEY m_hKey = nullptr;
-};
+// Each returns the platform's code; access carries the view. The key goes
+// into *key, which closes the one it held first.
+LONG OpenRegKey(HKEY parent, LPCWSTR name, REGSAM access, UniqueHKey* key);
+LONG CreateRegKey(HKEY parent, LPCWSTR name, REGSAM access, UniqueHKey* key);
 
 // valueName null: the key's default value. bytes: the whole data, terminators
 // included.

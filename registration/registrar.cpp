@@ -2,25 +2,9 @@
 
 #include <cstring>
 
-#include "registration/script_tokenizer.h"
 #include "server/catch_return.h"
 #include "server/handles.h"
-
-HRESULT CReplacementMap::Add(LPCOLESTR name, LPCOLESTR value)
-try {
-    m_pairs.push_back(Pair{name, value});
-    return S_OK;
-}
-CATCH_RETURN_HRESULT()
-
-LPCOLESTR CReplacementMap::Lookup(std::wstring_view name) const
-{
-    for (const Pair& pair : m_pairs) {
-        if (EqualsIgnoringCase(pair.name, name))
-            return pair.value.c_str();
-    }
-    return nullptr;
-}
+#include "server/last_error.h"
 
 HRESULT STDMETHODCALLTYPE CRegObject::QueryInterface(REFIID, void** ppv)
 {
@@ -96,6 +80,6 @@ HRESULT CRegObject::ApplyScriptResource(LPCOLESTR modulePath, LPCOLESTR resource
     HRESULT hr = ReadScriptResource(modulePath, resourceName, resourceType, &text);
     if (FAILED(hr))
         return hr;
-    CRegScriptParser parser(*this, target);
+    CRegScriptParser parser(m_replacements, target);
     return parser.ApplyScript(text, registerEntries);
 }

@@ -8,30 +8,10 @@
 
 #include <string>
 #include <string_view>
-#include <vector>
 
-#include "server/last_error.h"
-#include "server/registrar_base.h"
 #include "registration/registry_script.h"
-
-// Name/value pairs for %NAME% references. Adding never replaces: lookup finds
-// the first pair whose name matches without regard to case.
-class CReplacementMap
-{
-public:
-    HRESULT Add(LPCOLESTR name, LPCOLESTR value);
-    // The value of the first matching pair, or null.
-    LPCOLESTR Lookup(std::wstring_view name) const;
-    void RemoveAll() { m_pairs.clear(); }
-
-private:
-    struct Pair
-    {
-        std::wstring name;
-        std::wstring value;
-    };
-    std::vector<Pair> m_pairs;
-};
+#include "registration/replacement_map.h"
+#include "server/registrar_base.h"
 
 class CRegObject final : public IRegistrarBase
 {
@@ -70,4 +50,3 @@ private:
 // NUL.
 HRESULT ReadScriptResource(LPCOLESTR modulePath, LPCOLESTR resourceName, LPCOLESTR resourceType,
                            std::string* text);
-

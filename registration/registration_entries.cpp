@@ -3,6 +3,7 @@
 #include "registration/registrar.h"
 #include "registration/registry_script.h"
 #include "resources/resource.h"
+#include "server/return_if_failed.h"
 
 namespace {
 
@@ -32,18 +33,16 @@ HRESULT ListRegistrationEntries(const std::wstring& scriptFile, std::wstring_vie
         return E_POINTER;
     // The module's own replacement: its AppID, which this server leaves empty.
     CRegObject registrar;
-    HRESULT hr = registrar.DefineReplacement(L"APPID", L"");
-    if (SUCCEEDED(hr))
-        hr = DefineModuleReplacements(&registrar, modulePath, true);
+    RETURN_IF_FAILED(registrar.DefineReplacement(L"APPID", L""));
+    RETURN_IF_FAILED(DefineModuleReplacements(&registrar, modulePath, true));
     for (WORD script : kClassScripts) {
         std::string text;
-        if (SUCCEEDED(hr))
-            hr = ReadScriptResource(scriptFile.c_str(), MAKEINTRESOURCEW(script), L"REGISTRY", &text);
+        RETURN_IF_FAILED(
+            ReadScriptResource(scriptFile.c_str(), MAKEINTRESOURCEW(script), L"REGISTRY", &text));
         std::wstring expanded;
-        if (SUCCEEDED(hr))
-            hr = CRegScriptParser(registrar, ScriptTarget{perUser, 0}).ExpandScript(text, &expanded);
-        if (SUCCEEDED(hr))
-            hr = ListScriptEntries(expanded, entries);
+        CRegScriptParser parser(registrar.Replacements(), ScriptTarget{perUser, 0});
+        RETURN_IF_FAILED(parser.ExpandScript(text, &expanded));
+        RETURN_IF_FAILED(ListScriptEntries(expanded, entries));
     }
-    return hr;
+    return S_OK;
 }

@@ -1,39 +1,11 @@
 #include "registration/registry_script.h"
 
-#include "registration/registrar.h"
 #include "registration/script_expansion.h"
+#include "registration/script_grammar.h"
 #include "registration/script_tokenizer.h"
 #include "registration/script_walk.h"
 
 namespace {
-
-const struct
-{
-    std::wstring_view name;
-    HKEY key;
-} kRootKeys[] = {
-    {L"HKCR", HKEY_CLASSES_ROOT},
-    {L"HKCU", HKEY_CURRENT_USER},
-    {L"HKLM", HKEY_LOCAL_MACHINE},
-    {L"HKU", HKEY_USERS},
-    {L"HKPD", HKEY_PERFORMANCE_DATA},
-    {L"HKDD", HKEY_DYN_DATA},
-    {L"HKCC", HKEY_CURRENT_CONFIG},
-    {L"HKEY_CLASSES_ROOT", HKEY_CLASSES_ROOT},
-    {L"HKEY_CURRENT_USER", HKEY_CURRENT_USER},
-    {L"HKEY_LOCAL_MACHINE", HKEY_LOCAL_MACHINE},
-    {L"HKEY_USERS", HKEY_USERS},
-    {L"HKEY_PERFORMANCE_DATA", HKEY_PERFORMANCE_DATA},
-    {L"HKEY_DYN_DATA", HKEY_DYN_DATA},
-    {L"HKEY_CURRENT_CONFIG", HKEY_CURRENT_CONFIG},
-};
-
-const std::wstring_view kProtectedKeyNames[] = {
-    L"AppID",    L"CLSID",     L"Component Categories",
-    L"FileType", L"Interface", L"Hardware",
-    L"Mime",     L"SAM",       L"SECURITY",
-    L"SYSTEM",   L"Software",  L"TypeLib",
-};
 
 // The script's bytes as text, read in the thread's ANSI code page.
 HRESULT ScriptText(std::string_view bytes, std::wstring* text)
@@ -71,39 +43,6 @@ HRESULT RegisterRootBlock(ScriptTokenizer& tokens, HKEY root, REGSAM view)
 
 } // namespace
 
-HRESULT ReadRootBlockStart(ScriptTokenizer& tokens, HKEY* root)
-{
-    std::wstring_view token;
-    HRESULT hr = tokens.ReadToken(&token);
-    if (FAILED(hr))
-        return hr;
-    *root = RootKeyFromName(token);
-    if (!*root)
-        return DISP_E_EXCEPTION;
-    hr = tokens.ReadToken(&token);
-    if (FAILED(hr))
-        return hr;
-    return token.empty() || token[0] != L'{' ? DISP_E_EXCEPTION : S_OK;
-}
-
-HKEY RootKeyFromName(std::wstring_view name)
-{
-    for (const auto& root : kRootKeys) {
-        if (EqualsIgnoringCase(name, root.name))
-            return root.key;
-    }
-    return nullptr;
-}
-
-bool IsDeletableKeyName(std::wstring_view name)
-{
-    for (std::wstring_view protectedName : kProtectedKeyNames) {
-        if (EqualsIgnoringCase(name, protectedName))
-            return false;
-    }
-    return true;
-}
-
 HRESULT CRegScriptParser::ExpandScript(std::string_view text, std::wstring* expanded)
 {
     if (!expanded)
@@ -113,7 +52,7 @@ HRESULT CRegScriptParser::ExpandScript(std::string_view text, std::wstring* expa
     HRESULT hr = ScriptText(text, &wide);
     if (FAILED(hr))
         return hr;
-    return ::ExpandScript(wide, m_target.perUser, m_owner.Replacements(), expanded);
+    return ::ExpandScript(wide, m_target.perUser, m_replacements, expanded);
 }
 
 HRESULT CRegScriptParser::ApplyScript(std::string_view text, bool registerEntries)

@@ -10,12 +10,7 @@
 #include <string>
 #include <string_view>
 
-class CRegObject;
-
-// Blocks nest at most this deep (the server's own scripts use five levels,
-// seven when rewritten per user); a deeper script is refused rather than
-// exhausting the stack.
-constexpr int kMaxBlockDepth = 64;
+class CReplacementMap;
 
 // Where a script's entries go. perUser: its HKCR root blocks are rewritten to
 // the user's classes. view: the registry view of every key the walk opens,
@@ -30,7 +25,11 @@ struct ScriptTarget
 class CRegScriptParser
 {
 public:
-    CRegScriptParser(const CRegObject& owner, ScriptTarget target) : m_owner(owner), m_target(target) {}
+    // The replacements stay the caller's, and must outlive the parser.
+    CRegScriptParser(const CReplacementMap& replacements, ScriptTarget target)
+        : m_replacements(replacements), m_target(target)
+    {
+    }
     CRegScriptParser(const CRegScriptParser&) = delete;
     CRegScriptParser& operator=(const CRegScriptParser&) = delete;
 
@@ -42,17 +41,6 @@ public:
     HRESULT ExpandScript(std::string_view text, std::wstring* expanded);
 
 private:
-    const CRegObject& m_owner;
+    const CReplacementMap& m_replacements;
     const ScriptTarget m_target;
 };
-
-class ScriptTokenizer;
-
-// The start of a root block: its root's name and the opening brace.
-// DISP_E_EXCEPTION for a name that is no root or a missing brace.
-HRESULT ReadRootBlockStart(ScriptTokenizer& tokens, HKEY* root);
-
-// The predefined key of a root name ("HKCR", "HKEY_LOCAL_MACHINE", ...), or null.
-HKEY RootKeyFromName(std::wstring_view name);
-// False for the key names that ForceRemove and Delete must never delete.
-bool IsDeletableKeyName(std::wstring_view name);

@@ -1,6 +1,6 @@
 #include "registration/script_expansion.h"
 
-#include "registration/registrar.h"
+#include "registration/replacement_map.h"
 #include "registration/script_tokenizer.h"
 #include "server/catch_return.h"
 

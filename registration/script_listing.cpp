@@ -1,7 +1,8 @@
 #include "registration/script_listing.h"
 
-#include "registration/registry_script.h"
+#include "registration/script_grammar.h"
 #include "registration/script_tokenizer.h"
+#include "server/return_if_failed.h"
 
 namespace {
 
@@ -18,11 +19,11 @@ enum class TokenKind
 
 TokenKind KindOf(std::wstring_view token)
 {
-    if (token == L"{")
+    if (IsBlockOpen(token))
         return TokenKind::BlockOpen;
-    if (!token.empty() && token[0] == L'}')
+    if (ClosesBlock(token))
         return TokenKind::BlockClose;
-    if (!token.empty() && token[0] == L'=')
+    if (StartsValueClause(token))
         return TokenKind::ValueClause;
     return TokenKind::Name;
 }
@@ -128,18 +129,15 @@ private:
         m_entries->push_back(entry);
 
         bool follows = false;
-        HRESULT hr = NextIs(TokenKind::ValueClause, &follows);
-        if (SUCCEEDED(hr) && follows) {
+        RETURN_IF_FAILED(NextIs(TokenKind::ValueClause, &follows));
+        if (follows) {
             ScriptEntry value;
             value.root = m_root;
             value.keyPath = keyPath;
-            hr = ListValue(std::move(value));
+            RETURN_IF_FAILED(ListValue(std::move(value)));
         }
-        if (SUCCEEDED(hr))
-            hr = NextIs(TokenKind::BlockOpen, &follows);
-        if (SUCCEEDED(hr) && follows)
-            hr = ListBlock(keyPath, depth + 1);
-        return hr;
+        RETURN_IF_FAILED(NextIs(TokenKind::BlockOpen, &follows));
+        return follows ? ListBlock(keyPath, depth + 1) : S_OK;
     }
 
     // "type value" after the value clause, as the value the walk would set.

@@ -3,32 +3,16 @@
 #include <string>
 
 #include "registration/reg_key.h"
-#include "registration/registry_script.h"
+#include "registration/script_grammar.h"
 #include "registration/script_tokenizer.h"
 #include "registration/script_value.h"
+#include "server/return_if_failed.h"
 
 namespace {
 
 bool IsKeyword(std::wstring_view token, std::wstring_view keyword)
 {
     return EqualsIgnoringCase(token, keyword);
-}
-
-// Punctuation is recognised by a token's first character; only a block opens
-// at a token that is exactly "{".
-bool ClosesBlock(std::wstring_view token)
-{
-    return !token.empty() && token[0] == L'}';
-}
-
-bool IsBlockOpen(std::wstring_view token)
-{
-    return token == L"{";
-}
-
-bool StartsValueClause(std::wstring_view token)
-{
-    return !token.empty() && token[0] == L'=';
 }
 
 // A key entry names one level: a backslash is refused.
@@ -144,11 +128,8 @@ HRESULT ScriptWalk::DeleteEntry()
 HRESULT ScriptWalk::RegisterNamedValue(HKEY parent)
 {
     std::wstring valueName;
-    HRESULT hr = ReadValueName(&valueName);
-    if (SUCCEEDED(hr))
-        hr = WriteValue(parent, valueName.c_str());
-    if (FAILED(hr))
-        return hr;
+    RETURN_IF_FAILED(ReadValueName(&valueName));
+    RETURN_IF_FAILED(WriteValue(parent, valueName.c_str()));
     return RefuseBlock(); // a named value has no block
 }
 
@@ -159,26 +140,23 @@ HRESULT ScriptWalk::RegisterKey(std::wstring_view name, HKEY parent, int depth)
     const std::wstring keyName(name);
     // A key that can only be read stays read-only; writing its values then
     // fails with the platform's error.
-    CRegKeyHandle key;
-    if (key.Open(parent, keyName.c_str(), Access(KEY_READ | KEY_WRITE)) != ERROR_SUCCESS &&
-        key.Open(parent, keyName.c_str(), Access(KEY_READ)) != ERROR_SUCCESS) {
-        LONG rc = key.Create(parent, keyName.c_str(), Access(KEY_READ | KEY_WRITE));
+    UniqueHKey key;
+    if (OpenRegKey(parent, keyName.c_str(), Access(KEY_READ | KEY_WRITE), &key) != ERROR_SUCCESS &&
+        OpenRegKey(parent, keyName.c_str(), Access(KEY_READ), &key) != ERROR_SUCCESS) {
+        LONG rc = CreateRegKey(parent, keyName.c_str(), Access(KEY_READ | KEY_WRITE), &key);
         if (rc != ERROR_SUCCESS)
             return HRESULT_FROM_WIN32(rc);
     }
 
     std::wstring_view token;
-    HRESULT hr = m_tokens.PeekToken(&token);
-    if (SUCCEEDED(hr) && StartsValueClause(token)) {
+    RETURN_IF_FAILED(m_tokens.PeekToken(&token));
+    if (StartsValueClause(token)) {
         m_tokens.ReadToken(&token);
-        hr = WriteValue(key.get(), nullptr);
+        RETURN_IF_FAILED(WriteValue(key.get(), nullptr));
     }
     bool opens = false;
-    if (SUCCEEDED(hr))
-        hr = OpensBlock(&opens);
-    if (SUCCEEDED(hr) && opens)
-        hr = WalkBlock(key.get(), WalkMode::Register, depth + 1);
-    return hr;
+    RETURN_IF_FAILED(OpensBlock(&opens));
+    return opens ? WalkBlock(key.get(), WalkMode::Register, depth + 1) : S_OK;
 }
 
 HRESULT ScriptWalk::WriteValue(HKEY key, const wchar_t* valueName)
@@ -233,8 +211,8 @@ HRESULT ScriptWalk::UnregisterNamedValue(HKEY parent, bool removeValue)
     hr = RefuseBlock();
     if (FAILED(hr) || !removeValue)
         return hr;
-    CRegKeyHandle rkParent;
-    LONG rc = rkParent.Open(parent, nullptr, Access(KEY_WRITE));
+    UniqueHKey rkParent;
+    LONG rc = OpenRegKey(parent, nullptr, Access(KEY_WRITE), &rkParent);
     if (rc != ERROR_SUCCESS)
         return HRESULT_FROM_WIN32(rc);
     rc = DeleteValue(rkParent.get(), valueName.c_str());
@@ -253,27 +231,22 @@ HRESULT ScriptWalk::UnregisterKey(std::wstring_view name, HKEY parent, bool remo
     const std::wstring keyName(name);
 
     // While recovering the registry is not touched: the key counts as absent.
-    CRegKeyHandle key;
+    UniqueHKey key;
     LONG openResult = ERROR_FILE_NOT_FOUND;
     if (mode != WalkMode::Recover)
-        openResult = key.Open(parent, keyName.c_str(), Access(KEY_READ));
+        openResult = OpenRegKey(parent, keyName.c_str(), Access(KEY_READ), &key);
 
     // A default value goes with its key; it is not removed on its own.
-    HRESULT hr = SkipValueClause();
+    RETURN_IF_FAILED(SkipValueClause());
     bool opens = false;
-    if (SUCCEEDED(hr))
-        hr = OpensBlock(&opens);
-    if (FAILED(hr))
-        return hr;
+    RETURN_IF_FAILED(OpensBlock(&opens));
     if (opens) {
         if (noBlock)
             return DISP_E_EXCEPTION;
         // A malformed block ends the walk even while recovering: reading on
         // from its middle would take its tokens for entries of this level.
-        hr = WalkBlock(key.get(), openResult == ERROR_SUCCESS ? WalkMode::Unregister : WalkMode::Recover,
-                       depth + 1);
-        if (FAILED(hr))
-            return hr;
+        RETURN_IF_FAILED(WalkBlock(
+            key.get(), openResult == ERROR_SUCCESS ? WalkMode::Unregister : WalkMode::Recover, depth + 1));
     }
 
     if (openResult == ERROR_FILE_NOT_FOUND)
@@ -283,11 +256,9 @@ HRESULT ScriptWalk::UnregisterKey(std::wstring_view name, HKEY parent, bool remo
 
     // Subkeys that others added keep the key; values do not.
     const bool hasSubkeys = KeyHasSubkeys(key.get());
-    LONG rc = key.Close();
-    if (rc != ERROR_SUCCESS)
-        return HRESULT_FROM_WIN32(rc);
+    key.reset();
     if (!removeAllowed || hasSubkeys)
         return S_OK;
-    rc = RemoveSubkey(parent, keyName.c_str(), m_view);
+    const LONG rc = RemoveSubkey(parent, keyName.c_str(), m_view);
     return rc == ERROR_SUCCESS ? S_OK : HRESULT_FROM_WIN32(rc);
 }

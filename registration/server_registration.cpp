@@ -8,10 +8,13 @@
 
 #include <wrl/client.h>
 
+#include "registration/library_interfaces.h"
 #include "registration/reg_key.h"
 #include "registration/registrar.h"
 #include "registration/registration_entries.h"
 #include "server/handles.h"
+#include "server/last_error.h"
+#include "server/return_if_failed.h"
 
 using Microsoft::WRL::ComPtr;
 
@@ -22,14 +25,14 @@ using UnregisterTypeLibFunc = HRESULT(WINAPI*)(REFGUID, WORD, WORD, LCID, SYSKIN
 
 // The per-user form of a type-library function, where the automation library
 // offers it and registration is per user.
-FARPROC PerUserTypeLibFunction(const char* name, bool bRedirectionEnabled)
+template <class Function> Function PerUserTypeLibFunction(const char* name, bool bRedirectionEnabled)
 {
     if (!bRedirectionEnabled)
         return nullptr;
     HMODULE oleaut = ::GetModuleHandleW(L"OLEAUT32.DLL");
     if (!oleaut)
         return nullptr;
-    return ::GetProcAddress(oleaut, name);
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(::GetProcAddress(oleaut, name)));
 }
 
 // The module's file name in at most 259 characters.
@@ -66,8 +69,8 @@ std::wstring InterfaceKeyPath(REFIID iid)
 // a process of that view) exists and names library as its type library.
 bool InterfaceNamesLibrary(const std::wstring& path, REGSAM view, const wchar_t* library)
 {
-    CRegKeyHandle key;
-    if (key.Open(HKEY_CLASSES_ROOT, (path + L"\\TypeLib").c_str(), KEY_READ | view) != ERROR_SUCCESS)
+    UniqueHKey key;
+    if (OpenRegKey(HKEY_CLASSES_ROOT, (path + L"\\TypeLib").c_str(), KEY_READ | view, &key) != ERROR_SUCCESS)
         return false;
     wchar_t named[40] = {};
     DWORD size = sizeof(named) - sizeof(wchar_t);
@@ -82,8 +85,8 @@ bool InterfaceNamesLibrary(const std::wstring& path, REGSAM view, const wchar_t*
 // not fit the buffers fails the copy rather than being cut.
 LONG CopyKeyTree(HKEY source, REGSAM sourceView, HKEY parent, const wchar_t* name, REGSAM view)
 {
-    CRegKeyHandle target;
-    LONG rc = target.Create(parent, name, KEY_READ | KEY_WRITE | view);
+    UniqueHKey target;
+    LONG rc = CreateRegKey(parent, name, KEY_READ | KEY_WRITE | view, &target);
     if (rc != ERROR_SUCCESS)
         return rc;
     for (DWORD i = 0;; ++i) {
@@ -106,9 +109,9 @@ LONG CopyKeyTree(HKEY source, REGSAM sourceView, HKEY parent, const wchar_t* nam
         rc = ::RegEnumKeyExW(source, i, child, &length, nullptr, nullptr, nullptr, nullptr);
         if (rc == ERROR_NO_MORE_ITEMS)
             return ERROR_SUCCESS;
-        CRegKeyHandle sourceChild;
+        UniqueHKey sourceChild;
         if (rc == ERROR_SUCCESS)
-            rc = sourceChild.Open(source, child, KEY_READ | sourceView);
+            rc = OpenRegKey(source, child, KEY_READ | sourceView, &sourceChild);
         if (rc == ERROR_SUCCESS)
             rc = CopyKeyTree(sourceChild.get(), sourceView, target.get(), child, view);
         if (rc != ERROR_SUCCESS)
@@ -134,24 +137,9 @@ template <class Visit> HRESULT ForEachInterfaceKey(ITypeLib* library, Visit visi
     HRESULT hr = LibraryIdText(library, libraryId);
     if (FAILED(hr))
         return hr;
-    UINT count = library->GetTypeInfoCount();
-    for (UINT i = 0; i < count; ++i) {
-        TYPEKIND kind = TKIND_MAX;
-        if (FAILED(library->GetTypeInfoType(i, &kind)) || (kind != TKIND_INTERFACE && kind != TKIND_DISPATCH))
-            continue;
-        ComPtr<ITypeInfo> info;
-        hr = library->GetTypeInfo(i, info.GetAddressOf());
-        if (FAILED(hr))
-            return hr;
-        TypeAttrGuard attr(info.Get());
-        hr = info->GetTypeAttr(attr.put());
-        if (FAILED(hr))
-            return hr;
-        hr = visit(InterfaceKeyPath(attr->guid), libraryId);
-        if (FAILED(hr))
-            return hr;
-    }
-    return S_OK;
+    return ForEachLibraryInterface(library, [&](UINT, TYPEKIND, const TYPEATTR& attr) {
+        return visit(InterfaceKeyPath(attr.guid), libraryId);
+    });
 }
 
 } // namespace
@@ -278,19 +266,15 @@ HRESULT LoadServerTypeLibrary(HINSTANCE module, BSTR* path, ITypeLib** library)
 
 HRESULT RegisterServerTypeLibrary(HINSTANCE module, bool perUser)
 {
-    BSTR rawPath = nullptr;
+    UniqueBstr bstrPath;
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadServerTypeLibrary(module, &rawPath, library.GetAddressOf());
-    UniqueBstr bstrPath(rawPath);
-    if (FAILED(hr))
-        return hr;
+    RETURN_IF_FAILED(LoadServerTypeLibrary(module, bstrPath.put(), &library));
 
     // The help directory: the library's help file up to its last separator.
     wchar_t szDirBuffer[MAX_PATH];
     wchar_t* helpDirectory = nullptr;
-    BSTR rawHelpFile = nullptr;
-    hr = library->GetDocumentation(-1, nullptr, nullptr, nullptr, &rawHelpFile);
-    UniqueBstr bstrHelpFile(rawHelpFile);
+    UniqueBstr bstrHelpFile;
+    HRESULT hr = library->GetDocumentation(-1, nullptr, nullptr, nullptr, bstrHelpFile.put());
     if (SUCCEEDED(hr) && bstrHelpFile) {
         size_t length = 0;
         size_t cut = 0;
@@ -303,8 +287,7 @@ HRESULT RegisterServerTypeLibrary(HINSTANCE module, bool perUser)
         helpDirectory = szDirBuffer;
     }
 
-    auto registerForUser = reinterpret_cast<RegisterTypeLibFunc>(
-        reinterpret_cast<void*>(PerUserTypeLibFunction("RegisterTypeLibForUser", perUser)));
+    auto registerForUser = PerUserTypeLibFunction<RegisterTypeLibFunc>("RegisterTypeLibForUser", perUser);
     hr = registerForUser ? registerForUser(library.Get(), bstrPath.get(), helpDirectory)
                          : ::RegisterTypeLib(library.Get(), bstrPath.get(), helpDirectory);
     if (FAILED(hr))
@@ -314,24 +297,18 @@ HRESULT RegisterServerTypeLibrary(HINSTANCE module, bool perUser)
 
 HRESULT UnregisterServerTypeLibrary(HINSTANCE module, bool perUser)
 {
-    BSTR rawPath = nullptr;
+    UniqueBstr bstrPath;
     ComPtr<ITypeLib> library;
-    HRESULT hr = LoadServerTypeLibrary(module, &rawPath, library.GetAddressOf());
-    UniqueBstr bstrPath(rawPath);
-    if (FAILED(hr))
-        return hr;
-
+    RETURN_IF_FAILED(LoadServerTypeLibrary(module, bstrPath.put(), &library));
     LibAttrGuard ptla(library.Get());
-    hr = library->GetLibAttr(ptla.put());
-    if (FAILED(hr))
-        return hr;
+    RETURN_IF_FAILED(library->GetLibAttr(ptla.put()));
 
-    auto unregisterForUser = reinterpret_cast<UnregisterTypeLibFunc>(
-        reinterpret_cast<void*>(PerUserTypeLibFunction("UnRegisterTypeLibForUser", perUser)));
-    hr = unregisterForUser ? unregisterForUser(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum, ptla->lcid,
-                                               ptla->syskind)
-                           : ::UnRegisterTypeLib(ptla->guid, ptla->wMajorVerNum, ptla->wMinorVerNum,
-                                                 ptla->lcid, ptla->syskind);
+    auto unregisterForUser =
+        PerUserTypeLibFunction<UnregisterTypeLibFunc>("UnRegisterTypeLibForUser", perUser);
+    const HRESULT hr = unregisterForUser ? unregisterForUser(ptla->guid, ptla->wMajorVerNum,
+                                                             ptla->wMinorVerNum, ptla->lcid, ptla->syskind)
+                                         : ::UnRegisterTypeLib(ptla->guid, ptla->wMajorVerNum,
+                                                               ptla->wMinorVerNum, ptla->lcid, ptla->syskind);
     // What the platform left in a view it does not write goes all the same.
     HRESULT removed = RemoveInterfaceEntries(library.Get(), unregisterForUser != nullptr);
     return FAILED(hr) ? hr : removed;
@@ -343,10 +320,10 @@ HRESULT MirrorInterfaceEntries(ITypeLib* library, bool perUser)
     return ForEachInterfaceKey(library, [&](const std::wstring& path, const wchar_t* libraryId) -> HRESULT {
         // A view the platform wrote is the model for the others.
         REGSAM sourceView = 0;
-        CRegKeyHandle source;
+        UniqueHKey source;
         for (REGSAM view : views) {
             if (InterfaceNamesLibrary(path, view, libraryId) &&
-                source.Open(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ | view) == ERROR_SUCCESS) {
+                OpenRegKey(HKEY_CLASSES_ROOT, path.c_str(), KEY_READ | view, &source) == ERROR_SUCCESS) {
                 sourceView = view;
                 break;
             }

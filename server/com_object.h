@@ -11,6 +11,7 @@
 #include <new>
 
 #include "server/module.h"
+#include "server/return_if_failed.h"
 
 // Reference counting policies.
 struct CComSingleThreadModel
@@ -189,12 +190,9 @@ public:
     // The construction steps in their order; the first failure ends them.
     HRESULT RunConstructionSteps()
     {
-        HRESULT hr = this->InitialConstruct();
-        if (SUCCEEDED(hr))
-            hr = this->PostConstruct();
-        if (SUCCEEDED(hr))
-            hr = this->FinalConstruct();
-        return hr;
+        RETURN_IF_FAILED(this->InitialConstruct());
+        RETURN_IF_FAILED(this->PostConstruct());
+        return this->FinalConstruct();
     }
     HRESULT PostConstruct() { return S_OK; }
 };

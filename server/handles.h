@@ -32,11 +32,23 @@ public:
         h_ = Invalid;
         return h;
     }
+    // Closing must not hide the failure being reported: the platform's last
+    // error is the same after the close as before it.
     void reset(H h = Invalid)
     {
-        if (h_ != Invalid)
+        if (h_ != Invalid) {
+            const DWORD error = ::GetLastError();
             Close(h_);
+            ::SetLastError(error);
+        }
         h_ = h;
+    }
+    // For a call that hands out a new handle through an out-parameter: closes
+    // what the owner holds and lets the call write straight into it.
+    H* put()
+    {
+        reset();
+        return &h_;
     }
     explicit operator bool() const { return h_ != Invalid; }
 

@@ -7,6 +7,7 @@ extern "C" IMAGE_DOS_HEADER __ImageBase;
 
 bool s_bInitFailed = false;
 CAtlModule* s_pModule = nullptr;
+CAtlComModule* s_pComModule = nullptr;
 
 HRESULT CComCriticalSection::Init()
 {
@@ -47,6 +48,7 @@ CAtlComModule::CAtlComModule(ObjectTableEntry** first, ObjectTableEntry** last)
     m_hInstTypeLib = reinterpret_cast<HINSTANCE>(&__ImageBase);
     m_ppAutoObjMapFirst = first;
     m_ppAutoObjMapLast = last;
+    s_pComModule = this;
     if (FAILED(m_csObjMap.Init())) {
         s_bInitFailed = true;
         return;
@@ -108,8 +110,7 @@ HRESULT CAtlModule::GetGITPtr(IGlobalInterfaceTable** ppGIT)
     *ppGIT = nullptr;
     if (!m_pGlobalInterfaceTable) {
         HRESULT hr = ::CoCreateInstance(CLSID_StdGlobalInterfaceTable, nullptr, CLSCTX_INPROC_SERVER,
-                                        IID_IGlobalInterfaceTable,
-                                        reinterpret_cast<void**>(m_pGlobalInterfaceTable.GetAddressOf()));
+                                        IID_PPV_ARGS(&m_pGlobalInterfaceTable));
         if (FAILED(hr))
             return hr;
     }
@@ -137,5 +138,32 @@ void CAtlModule::TerminateModule()
     m_pGlobalInterfaceTable.Reset();
     m_csModule.Term();
     m_sizeStamp = 0;
-    s_comModule.Term();
+    if (s_pComModule)
+        s_pComModule->Term();
+}
+
+HRESULT RegisterClassObjects(DWORD context, DWORD flags)
+{
+    if (!s_pComModule)
+        return S_FALSE;
+    HRESULT hr = S_FALSE;
+    for (ObjectTableEntry** slot = s_pComModule->m_ppAutoObjMapFirst;
+         slot < s_pComModule->m_ppAutoObjMapLast && SUCCEEDED(hr); ++slot) {
+        if (*slot)
+            hr = RegisterClassObject(*slot, context, flags);
+    }
+    return hr;
+}
+
+HRESULT RevokeClassObjects()
+{
+    if (!s_pComModule)
+        return S_OK;
+    HRESULT hr = S_OK;
+    for (ObjectTableEntry** slot = s_pComModule->m_ppAutoObjMapFirst;
+         slot < s_pComModule->m_ppAutoObjMapLast && hr == S_OK; ++slot) {
+        if (*slot)
+            hr = RevokeClassObject(*slot);
+    }
+    return hr;
 }

@@ -14,9 +14,8 @@
 #include <wrl/client.h>
 
 #include "server/handles.h"
+#include "server/object_table.h"
 #include "server/registrar_base.h"
-
-struct ObjectTableEntry;
 
 // Wraps a critical section whose initialisation can fail.
 class CComCriticalSection
@@ -92,9 +91,12 @@ struct CAtlWinModule
     CComCriticalSection m_csWindowCreate;
 };
 
+// Defined by the composition (app/process_records.cpp); this layer reaches
+// the component module record through s_pComModule, which its constructor sets.
 extern CAtlBaseModule s_baseModule;
 extern CAtlComModule s_comModule;
 extern CAtlWinModule s_winModule;
+extern CAtlComModule* s_pComModule;
 
 using TerminationHookFunc = void(__stdcall*)(DWORD_PTR argument);
 
@@ -136,6 +138,11 @@ public:
 };
 
 extern CAtlModule* s_pModule;
+
+// Every row of the component module record's table, registered with (or
+// revoked from) the runtime in the table's order; the first failure ends it.
+HRESULT RegisterClassObjects(DWORD context, DWORD flags);
+HRESULT RevokeClassObjects();
 
 template <class T> class CAtlModuleT : public CAtlModule
 {

@@ -1,7 +1,5 @@
 #include "server/object_table.h"
 
-#include "server/module.h"
-
 using Microsoft::WRL::ComPtr;
 
 HRESULT RegisterClassObject(ObjectTableEntry* entry, DWORD context, DWORD flags)
@@ -11,8 +9,8 @@ HRESULT RegisterClassObject(ObjectTableEntry* entry, DWORD context, DWORD flags)
     // The runtime takes its own reference: the class object lives exactly as
     // long as its registration.
     ComPtr<IUnknown> classObject;
-    HRESULT hr = entry->createClassObject(reinterpret_cast<void*>(entry->createInstance), IID_IUnknown,
-                                          reinterpret_cast<void**>(classObject.GetAddressOf()));
+    HRESULT hr =
+        entry->createClassObject(reinterpret_cast<void*>(entry->createInstance), IID_PPV_ARGS(&classObject));
     if (FAILED(hr))
         return hr;
     return ::CoRegisterClassObject(*entry->classId, classObject.Get(), context, flags,
@@ -24,26 +22,4 @@ HRESULT RevokeClassObject(ObjectTableEntry* entry)
     if (entry->registration->dwCookie == 0)
         return S_OK;
     return ::CoRevokeClassObject(entry->registration->dwCookie);
-}
-
-HRESULT RegisterClassObjects(DWORD context, DWORD flags)
-{
-    HRESULT hr = S_FALSE;
-    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst;
-         slot < s_comModule.m_ppAutoObjMapLast && SUCCEEDED(hr); ++slot) {
-        if (*slot)
-            hr = RegisterClassObject(*slot, context, flags);
-    }
-    return hr;
-}
-
-HRESULT RevokeClassObjects()
-{
-    HRESULT hr = S_OK;
-    for (ObjectTableEntry** slot = s_comModule.m_ppAutoObjMapFirst;
-         slot < s_comModule.m_ppAutoObjMapLast && hr == S_OK; ++slot) {
-        if (*slot)
-            hr = RevokeClassObject(*slot);
-    }
-    return hr;
 }

@@ -1,8 +1,9 @@
 #pragma once
 
 // The table of creatable classes and their registration with the component
-// runtime. The rows themselves are the composition's (app/server_classes.cpp);
-// the component module record holds their bounds.
+// runtime, a row at a time. The rows themselves are the composition's
+// (app/server_classes.cpp); the component module record holds their bounds and
+// registers the whole table (server/module.h).
 
 #include <windows.h>
 #include <ole2.h>
@@ -32,7 +33,5 @@ struct ObjectTableEntry
     void (*classStartStop)(bool starting);
 };
 
-HRESULT RegisterClassObjects(DWORD context, DWORD flags);
-HRESULT RevokeClassObjects();
 HRESULT RegisterClassObject(ObjectTableEntry* entry, DWORD context, DWORD flags);
 HRESULT RevokeClassObject(ObjectTableEntry* entry);

@@ -13,6 +13,8 @@
 #include <wrl/client.h>
 
 #include "server/handles.h"
+#include "support/editor_double.h"
+#include "support/pictures.h"
 #include "support/test_support.h"
 
 namespace bridge_test {
@@ -50,18 +52,10 @@ inline Bytes BytesOf(const VARIANT& value)
 
 using testing_support::PatternBytes;
 
-// The bits of a small enhanced metafile whose content depends on seed.
-inline Bytes PictureBits(int seed)
-{
-    RECT frame = {0, 0, 5000, 2500};
-    HDC dc = ::CreateEnhMetaFileW(nullptr, nullptr, &frame, nullptr);
-    ::Rectangle(dc, seed, seed, 100 + seed, 60 + seed);
-    ::Ellipse(dc, 10, 10, 40 + seed, 30);
-    UniqueEnhMetaFile picture(::CloseEnhMetaFile(dc));
-    Bytes bits(::GetEnhMetaFileBits(picture.get(), 0, nullptr));
-    ::GetEnhMetaFileBits(picture.get(), static_cast<UINT>(bits.size()), bits.data());
-    return bits;
-}
+using testing_support::PictureBits;
+
+// An object key as the drawing application passes it: a 4-byte number.
+using editor_double::KeyArgument;
 
 inline Bytes ReadFileBytes(const std::wstring& path)
 {

@@ -31,9 +31,7 @@ protected:
     void SetUp() override
     {
         ASSERT_TRUE(SUCCEEDED(::OleInitialize(nullptr)));
-        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
-                                                       reinterpret_cast<void**>(bridge_.GetAddressOf())),
-                  S_OK);
+        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_PPV_ARGS(&bridge_)), S_OK);
     }
     void TearDown() override
     {
@@ -92,15 +90,11 @@ TEST_F(ClipboardRoundTrip, TripForwardMakesADrawingThePlatformAndAFreshObjectRea
     EXPECT_TRUE(format == CF_ENHMETAFILE || format == 0) << format;
 
     ComPtr<IPersistStorage> drawing;
-    ASSERT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IPersistStorage,
-                                                    reinterpret_cast<void**>(drawing.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IPersistStorage, &drawing), S_OK);
     ASSERT_EQ(drawing->Load(storage.Get()), S_OK);
     ComPtr<IDataObject> data;
     ASSERT_EQ(drawing.As(&data), S_OK);
-    FORMATETC request = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
-                             "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
-                         nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    FORMATETC request = {testing_support::NativeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     StgMediumGuard medium;
     ASSERT_EQ(data->GetData(&request, medium.put()), S_OK);
     const SIZE_T size = ::GlobalSize(medium->hGlobal);

@@ -17,14 +17,9 @@
 using Microsoft::WRL::ComPtr;
 using namespace bridge_test;
 
-namespace {
+using namespace testing_support;
 
-const DISPID kTripForward = 0x60020000;
-const DISPID kTripBack = 0x60020001;
-const DISPID kActivate = 0x60020002;
-const DISPID kUpdateAndClose = 0x60020003;
-const DISPID kClose = 0x60020004;
-const DISPID kCloseAll = 0x60020005;
+namespace {
 
 HRESULT UnregisterLibrary()
 {
@@ -44,9 +39,7 @@ HRESULT UnregisterLibrary()
 ComPtr<IDispatch> NewBridge()
 {
     ComPtr<IDispatch> bridge;
-    EXPECT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IDispatch,
-                                                   reinterpret_cast<void**>(bridge.GetAddressOf())),
-              S_OK);
+    EXPECT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_PPV_ARGS(&bridge)), S_OK);
     return bridge;
 }
 
@@ -70,15 +63,6 @@ HRESULT Call(IDispatch* bridge, DISPID id, std::vector<VARIANT> args, VARIANT* r
     if (methodResult)
         *methodResult = error->scode;
     return hr;
-}
-
-VARIANT Key(LONG key)
-{
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = key;
-    return v;
 }
 
 // Runs first, before anything in this process has loaded the type information.
@@ -214,18 +198,19 @@ TEST_F(LateBinding, InvokeReachesEveryMethodWithItsVariantsUnconverted)
     VariantGuard f, g;
     MakeByteArray(Bytes{1, 1, 2, 3, 5, 8}, f.get());
     MakeByteArray(PictureBits(2), g.get());
-    EXPECT_EQ(Call(bridge_.Get(), kUpdateAndClose, {*f.get(), *g.get(), Key(key)}), S_OK);
+    EXPECT_EQ(Call(bridge_.Get(), kUpdateAndClose, {*f.get(), *g.get(), KeyArgument(key)}), S_OK);
     ASSERT_EQ(log_.size(), 3u);
     EXPECT_EQ(log_[1].bytes, (Bytes{1, 1, 2, 3, 5, 8}));
     EXPECT_EQ(log_[2].bytes, PictureBits(2));
 
     // A bad array comes back as the method's own failure.
-    VARIANT notAnArray = Key(3);
+    VARIANT notAnArray = KeyArgument(3);
     key = s_nextObjectKey;
     EXPECT_EQ(Call(bridge_.Get(), kActivate, {unknown}), S_OK);
     // The platform's Invoke reports a failing method as an exception carrying its code.
     HRESULT methodResult = S_OK;
-    EXPECT_EQ(Call(bridge_.Get(), kUpdateAndClose, {notAnArray, *g.get(), Key(key)}, nullptr, &methodResult),
+    EXPECT_EQ(Call(bridge_.Get(), kUpdateAndClose, {notAnArray, *g.get(), KeyArgument(key)}, nullptr,
+                   &methodResult),
               DISP_E_EXCEPTION);
     EXPECT_EQ(methodResult, E_INVALIDARG);
     EXPECT_NE(s_openObjects.Find(key), nullptr);

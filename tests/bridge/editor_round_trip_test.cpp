@@ -24,15 +24,10 @@ using namespace testing_support;
 
 namespace {
 
-const wchar_t kServerImage[] = L"QuillmorphOLE.exe";
 const wchar_t kInstall[] = L"C:\\Program Files\\Quillmorph Bridge Test";
 const wchar_t kPlanted[] = L"C:\\Program.exe";
-const wchar_t kDrawingStorage[] = L"Drawing1";
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
+using testing_support::Utf8;
 
 std::wstring BinFolder()
 {
@@ -83,8 +78,8 @@ protected:
         };
         for (const auto& copy : copies) {
             if (!::CopyFileW(copy.first.c_str(), copy.second.c_str(), FALSE))
-                install_error_ += "copying to " + Narrow(copy.second) +
-                                  " failed: " + std::to_string(::GetLastError()) + "\n";
+                install_error_ +=
+                    "copying to " + Utf8(copy.second) + " failed: " + std::to_string(::GetLastError()) + "\n";
         }
         registered_ = RegisterServer(ServerPath());
     }
@@ -151,9 +146,7 @@ protected:
     void OpenDrawing()
     {
         OpenDocument();
-        ASSERT_EQ(
-            ::OleLoad(storage_.Get(), IID_IOleObject, &site_, reinterpret_cast<void**>(ole_.GetAddressOf())),
-            S_OK);
+        ASSERT_EQ(::OleLoad(storage_.Get(), IID_IOleObject, &site_, &ole_), S_OK);
         ASSERT_EQ(::OleRun(ole_.Get()), S_OK);
         ASSERT_EQ(ole_.As(&data_), S_OK);
         FORMATETC any = {0, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
@@ -222,11 +215,11 @@ TEST_F(EditorRoundTrip, AnEditGoesToTheEditorAndComesBackIntoTheDocument)
 
     auto log = EditorLog(0);
     ASSERT_FALSE(log.empty()) << "the editor ran and called back under key 0";
-    EXPECT_EQ(log["exe"], Narrow(EditorPath(L"Quillmorph.exe"))) << "not the planted C:\\Program.exe";
-    EXPECT_EQ(log["cwd"], Narrow(kInstall));
+    EXPECT_EQ(log["exe"], Utf8(EditorPath(L"Quillmorph.exe"))) << "not the planted C:\\Program.exe";
+    EXPECT_EQ(log["cwd"], Utf8(kInstall));
     EXPECT_EQ(log["argc"], "4") << log["commandline"];
     const std::string zrn = log["argv1"];
-    EXPECT_EQ(zrn.substr(0, temp_.size()), Narrow(temp_)) << "one argument, blanks and all";
+    EXPECT_EQ(zrn.substr(0, temp_.size()), Utf8(temp_)) << "one argument, blanks and all";
     EXPECT_EQ(zrn.substr(zrn.size() - 4), ".ZRN");
     EXPECT_EQ(log["argv2"], "-ole");
     EXPECT_EQ(log["argv3"], "0");
@@ -322,7 +315,7 @@ TEST_F(EditorRoundTrip, TheBetaEditorIsPreferredAndAMissingEditorIsReported)
     Act("close");
     ASSERT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &site_, 0, nullptr, nullptr), S_OK);
     auto log = EditorLog(0);
-    EXPECT_EQ(log["exe"], Narrow(beta));
+    EXPECT_EQ(log["exe"], Utf8(beta));
     EXPECT_TRUE(WaitFor([&] { return site_.dataChanges >= 1; }, 30000));
     // A running program's file cannot be deleted: let the beta editor finish first.
     ASSERT_TRUE(WaitForNoProcess(L"Quillmorph-beta.exe", 20000));

@@ -14,7 +14,7 @@
 #include <set>
 
 #include "bridge/dispinterface.h"
-#include "bridge/editor_launch.h"
+#include "bridge/editor_paths.h"
 #include "bridge/open_edits.h"
 #include "support/test_support.h"
 #include "tests/bridge/bridge_test_util.h"
@@ -58,8 +58,7 @@ void operator delete(void* block, std::size_t) noexcept
 
 namespace {
 
-const CLIPFORMAT kNativeFormat = static_cast<CLIPFORMAT>(
-    ::RegisterClipboardFormatA("JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream"));
+const CLIPFORMAT kNativeFormat = testing_support::NativeFormat();
 
 VARIANT UnknownArg(IUnknown* p)
 {
@@ -70,23 +69,12 @@ VARIANT UnknownArg(IUnknown* p)
     return v;
 }
 
-VARIANT KeyArg(LONG key)
-{
-    VARIANT v;
-    ::VariantInit(&v);
-    v.vt = VT_I4;
-    v.lVal = key;
-    return v;
-}
-
 class OpenEdits : public ::testing::Test
 {
 protected:
     void SetUp() override
     {
-        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
-                                                       reinterpret_cast<void**>(bridge_.GetAddressOf())),
-                  S_OK);
+        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_PPV_ARGS(&bridge_)), S_OK);
         // Each test writes its temporary files into a folder of its own.
         temp_ = FreshFolder(L"open edits");
         ::SetEnvironmentVariableW(L"TMP", temp_.c_str());
@@ -136,7 +124,7 @@ TEST_F(OpenEdits, ActivateFilesUnderSuccessiveKeysWithAReferenceOfItsOwn)
     EXPECT_EQ(drawing->getDataCalls, 3);
 
     // Ending one key leaves the others open; the key is never handed out again.
-    EXPECT_EQ(bridge_->Close(KeyArg(first + 1)), S_OK);
+    EXPECT_EQ(bridge_->Close(KeyArgument(first + 1)), S_OK);
     EXPECT_EQ(drawing->References(), before + 2);
     EXPECT_EQ(Open(drawing.Get()), first + 3);
     EXPECT_EQ(s_openObjects.Find(first + 1), nullptr);
@@ -405,8 +393,8 @@ TEST_F(OpenEdits, EndingAnEditDeletesItsFilesUnlessItsEditorStillHoldsTheDocumen
     VariantGuard f, g;
     MakeByteArray(Bytes{1}, f.get());
     MakeByteArray(PictureBits(1), g.get());
-    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArg(keys[0])), S_OK);
-    EXPECT_EQ(bridge_->Close(KeyArg(keys[1])), S_OK);
+    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArgument(keys[0])), S_OK);
+    EXPECT_EQ(bridge_->Close(KeyArgument(keys[1])), S_OK);
     EXPECT_EQ(bridge_->CloseAll(), S_OK);
     const std::wstring stem = documents[2].substr(0, documents[2].size() - 4);
     auto left = ListFiles(temp_, L"*");
@@ -423,7 +411,7 @@ TEST_F(OpenEdits, ActivateIgnoresArgumentsThatCarryNoDataObject)
     ::VariantInit(&empty);
     EXPECT_EQ(bridge_->Activate(empty), S_OK);
     // An integer that looks like a pointer must not be read as one.
-    VARIANT number = KeyArg(0x1234);
+    VARIANT number = KeyArgument(0x1234);
     EXPECT_EQ(bridge_->Activate(number), S_OK);
     VARIANT nullUnknown = UnknownArg(nullptr);
     EXPECT_EQ(bridge_->Activate(nullUnknown), S_OK);
@@ -456,7 +444,7 @@ TEST_F(OpenEdits, UpdateAndCloseHandsNativeDataThenPictureAndEndsTheEdit)
     VariantGuard f, g;
     MakeByteArray(native, f.get());
     MakeByteArray(picture, g.get());
-    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArg(key)), S_OK);
+    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArgument(key)), S_OK);
 
     ASSERT_EQ(log_.size(), 2u);
     EXPECT_EQ(log_[0].format, kNativeFormat);
@@ -472,8 +460,8 @@ TEST_F(OpenEdits, UpdateAndCloseHandsNativeDataThenPictureAndEndsTheEdit)
     EXPECT_EQ(s_openObjects.Find(key), nullptr);
 
     // The key no longer names anything.
-    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArg(key)), S_OK);
-    EXPECT_EQ(bridge_->Close(KeyArg(key)), S_OK);
+    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArgument(key)), S_OK);
+    EXPECT_EQ(bridge_->Close(KeyArgument(key)), S_OK);
     EXPECT_EQ(log_.size(), 2u);
 }
 
@@ -484,7 +472,7 @@ TEST_F(OpenEdits, UpdateAndCloseWithBytesThatAreNoPictureStillHandsTheDocumentOv
     VariantGuard f, g;
     MakeByteArray(Bytes{}, f.get());
     MakeByteArray(Bytes{'n', 'o', 'p', 'e'}, g.get());
-    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArg(key)), S_OK);
+    EXPECT_EQ(bridge_->UpdateAndClose(*f.get(), *g.get(), KeyArgument(key)), S_OK);
     ASSERT_EQ(log_.size(), 2u);
     EXPECT_EQ(log_[0].format, kNativeFormat);
     EXPECT_FALSE(log_[0].nullHandle) << "an empty document is still a block";
@@ -516,12 +504,12 @@ TEST_F(OpenEdits, BadByteArraysAreRefusedAndLeaveTheEditOpen)
     bad[5]->bstrVal = ::SysAllocString(L"bytes");
 
     for (size_t i = 0; i < bad.size(); ++i) {
-        EXPECT_EQ(bridge_->UpdateAndClose(*bad[i].get(), *good.get(), KeyArg(key)), E_INVALIDARG)
+        EXPECT_EQ(bridge_->UpdateAndClose(*bad[i].get(), *good.get(), KeyArgument(key)), E_INVALIDARG)
             << "f #" << i;
-        EXPECT_EQ(bridge_->UpdateAndClose(*good.get(), *bad[i].get(), KeyArg(key)), E_INVALIDARG)
+        EXPECT_EQ(bridge_->UpdateAndClose(*good.get(), *bad[i].get(), KeyArgument(key)), E_INVALIDARG)
             << "g #" << i;
         // With an unknown key the arrays are not looked at.
-        EXPECT_EQ(bridge_->UpdateAndClose(*bad[i].get(), *bad[i].get(), KeyArg(key + 1000)), S_OK);
+        EXPECT_EQ(bridge_->UpdateAndClose(*bad[i].get(), *bad[i].get(), KeyArgument(key + 1000)), S_OK);
         VARIANT c;
         ::VariantInit(&c);
         EXPECT_EQ(bridge_->TripForward(*bad[i].get(), *good.get(), &c), E_INVALIDARG) << "a #" << i;
@@ -536,7 +524,7 @@ TEST_F(OpenEdits, BadByteArraysAreRefusedAndLeaveTheEditOpen)
     ::VariantInit(&byRef);
     byRef.vt = VT_BYREF | VT_ARRAY | VT_UI1;
     byRef.pparray = &array;
-    EXPECT_EQ(bridge_->UpdateAndClose(byRef, *good.get(), KeyArg(key)), S_OK);
+    EXPECT_EQ(bridge_->UpdateAndClose(byRef, *good.get(), KeyArgument(key)), S_OK);
     ASSERT_EQ(log_.size(), 2u);
     EXPECT_EQ(log_[0].bytes, (Bytes{9, 8, 7}));
 
@@ -599,7 +587,7 @@ TEST_F(OpenEdits, CloseAllSignalsEveryEditOnceInKeyOrder)
     Open(first.Get());
     Open(second.Get());
     Open(third.Get());
-    ASSERT_EQ(bridge_->Close(KeyArg(skipped)), S_OK);
+    ASSERT_EQ(bridge_->Close(KeyArgument(skipped)), S_OK);
     log_.clear();
 
     EXPECT_EQ(bridge_->CloseAll(), S_OK);
@@ -614,7 +602,7 @@ TEST_F(OpenEdits, CloseAllSignalsEveryEditOnceInKeyOrder)
     EXPECT_TRUE(s_openObjects.empty());
     EXPECT_EQ(first->References(), 1u);
     EXPECT_EQ(third->References(), 1u);
-    EXPECT_EQ(bridge_->Close(KeyArg(5000)), S_OK);
+    EXPECT_EQ(bridge_->Close(KeyArgument(5000)), S_OK);
 }
 
 TEST(EditorLaunch, TheBetaEditorIsPreferredWhenItIsThere)

@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "support/counted_unknown.h"
+#include "support/data_object_double.h"
 
 struct ReceivedData
 {
@@ -24,7 +25,7 @@ struct ReceivedData
     bool nullHandle;
 };
 
-class RecordingDrawing : public testing_support::CountedUnknown<IDataObject, true>
+class RecordingDrawing : public testing_support::DataObjectDouble<true>
 {
 public:
     RecordingDrawing(const wchar_t* name, std::vector<ReceivedData>* log) : name_(name), log_(log) {}
@@ -60,9 +61,6 @@ public:
         medium->pUnkForRelease = nullptr;
         return S_OK;
     }
-    STDMETHOD(GetDataHere)(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHOD(QueryGetData)(FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHOD(GetCanonicalFormatEtc)(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
     STDMETHOD(SetData)(FORMATETC* format, STGMEDIUM* medium, BOOL release) override
     {
         ReceivedData data{name_, !format && !medium, 0, 0, 0, release, {}, false};
@@ -88,10 +86,6 @@ public:
         log_->push_back(data);
         return S_OK;
     }
-    STDMETHOD(EnumFormatEtc)(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHOD(DAdvise)(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHOD(DUnadvise)(DWORD) override { return E_NOTIMPL; }
-    STDMETHOD(EnumDAdvise)(IEnumSTATDATA**) override { return E_NOTIMPL; }
 
 private:
     std::wstring name_;

@@ -75,8 +75,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     IQuillmorphOLE* bridge = nullptr;
     Trace(trace, "CoCreateInstance");
     if (SUCCEEDED(hr))
-        hr = ::CoCreateInstance(server, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                reinterpret_cast<void**>(&bridge));
+        hr = ::CoCreateInstance(server, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&bridge));
     Trace(trace, "CoCreateInstance returned", hr);
     VARIANT keyArg = KeyArgument(std::wcstol(key.c_str(), nullptr, 10));
     if (SUCCEEDED(hr) && action == "update") {

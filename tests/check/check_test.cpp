@@ -24,7 +24,6 @@ using namespace testing_support;
 
 namespace {
 
-const wchar_t kServerImage[] = L"QuillmorphOLE.exe";
 const wchar_t kDrawingClass[] = L"{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}";
 
 #ifdef QUILLMORPH_PAIRED_CHECK_EXE
@@ -35,13 +34,7 @@ const wchar_t* const kPairedCheck = nullptr;
 const wchar_t* const kPairedServer = nullptr;
 #endif
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (wchar_t c : text)
-        narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    return narrow;
-}
+using testing_support::Utf8;
 
 // The view that a 64-bit program does not see by default.
 constexpr REGSAM kOtherView = KEY_WOW64_32KEY;
@@ -59,8 +52,8 @@ struct Installed
     {
         ::CreateDirectoryW(folder.c_str(), nullptr);
         ::CreateDirectoryW((folder + L"\\resources").c_str(), nullptr);
-        ASSERT_TRUE(::CopyFileW(server.c_str(), Server().c_str(), FALSE)) << Narrow(Server());
-        ASSERT_TRUE(::CopyFileW(check.c_str(), Check().c_str(), FALSE)) << Narrow(Check());
+        ASSERT_TRUE(::CopyFileW(server.c_str(), Server().c_str(), FALSE)) << Utf8(Server());
+        ASSERT_TRUE(::CopyFileW(check.c_str(), Check().c_str(), FALSE)) << Utf8(Check());
         ASSERT_TRUE(::CopyFileW(QUILLMORPH_DRAWING_APP, Editor().c_str(), FALSE));
     }
 };
@@ -111,7 +104,7 @@ Report RunCheck(const std::wstring& check, const std::wstring& arguments)
         return report;
     EXPECT_EQ(::WaitForSingleObject(process.get(), 120000), WAIT_OBJECT_0);
     ::GetExitCodeProcess(process.get(), &report.exitCode);
-    std::ifstream in(Narrow(outFile), std::ios::binary);
+    std::ifstream in(Utf8(outFile), std::ios::binary);
     std::stringstream text;
     text << in.rdbuf();
     report.output = text.str();
@@ -329,11 +322,11 @@ TEST(CheckImage, BothBuildsTakeTheirOwnImportsFromTheSystemFolderAsTheServerDoes
         programs.push_back(kPairedCheck);
     for (const wchar_t* program : programs) {
         LoadConfig config;
-        ASSERT_TRUE(ReadLoadConfig(program, &config)) << Narrow(program) << ": no load configuration";
-        EXPECT_NE(config.recordSize, 0u) << Narrow(program);
-        EXPECT_EQ(config.directorySize, config.recordSize) << Narrow(program);
-        EXPECT_EQ(config.dependentLoadFlags, LOAD_LIBRARY_SEARCH_SYSTEM32) << Narrow(program);
-        EXPECT_EQ(config.securityCookie, 0u) << Narrow(program);
+        ASSERT_TRUE(ReadLoadConfig(program, &config)) << Utf8(program) << ": no load configuration";
+        EXPECT_NE(config.recordSize, 0u) << Utf8(program);
+        EXPECT_EQ(config.directorySize, config.recordSize) << Utf8(program);
+        EXPECT_EQ(config.dependentLoadFlags, LOAD_LIBRARY_SEARCH_SYSTEM32) << Utf8(program);
+        EXPECT_EQ(config.securityCookie, 0u) << Utf8(program);
     }
 }
 

@@ -30,13 +30,7 @@ namespace {
 const char kProgId[] = "QUILLMORPHOLE.QuillmorphEmbeddedObject.1";
 constexpr WORD kObjectStorageRecord = 0x1011;
 
-std::string Narrow(const std::wstring& text)
-{
-    std::string narrow;
-    for (wchar_t c : text)
-        narrow += c < 0x80 ? static_cast<char>(c) : '?';
-    return narrow;
-}
+using testing_support::Utf8;
 
 std::wstring Wide(const std::string& text)
 {
@@ -158,9 +152,7 @@ protected:
         RemoveTree(g_folder);
         ASSERT_TRUE(::CreateDirectoryW(g_folder.c_str(), nullptr));
         ComPtr<IQuillmorphOLE> bridge;
-        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
-                                                       reinterpret_cast<void**>(bridge.GetAddressOf())),
-                  S_OK);
+        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_PPV_ARGS(&bridge)), S_OK);
         // Native documents big enough for sectors of their own, so that a
         // claim patched into the directory leaves the chains as they are.
         for (int i = 0; i < 3; ++i)
@@ -445,7 +437,7 @@ TEST_F(DocumentCheck, TheTextReportHasOneLinePerDrawingWithTheContainersNamesAnd
         Save(L"names.docx", WordProcessingZip(s_sound.file, s_zeroRecord.file, s_sound.picture));
     const CheckRun run = RunCheck(L"\"" + path + L"\"");
     EXPECT_EQ(run.exitCode, 1u) << run.output;
-    EXPECT_NE(run.output.find("OK    " + Narrow(path) +
+    EXPECT_NE(run.output.find("OK    " + Utf8(path) +
                               ": drawing 1 at word/embeddings/oleObject1.bin (relationship "
                               "rId5 of word/document.xml): native document 20000 bytes"),
               std::string::npos)
@@ -454,7 +446,7 @@ TEST_F(DocumentCheck, TheTextReportHasOneLinePerDrawingWithTheContainersNamesAnd
                               std::to_string(s_sound.picture.size()) + " bytes"),
               std::string::npos)
         << run.output;
-    EXPECT_NE(run.output.find("FAIL  " + Narrow(path) + ": drawing 2 at word/embeddings/oleObject2.bin"),
+    EXPECT_NE(run.output.find("FAIL  " + Utf8(path) + ": drawing 2 at word/embeddings/oleObject2.bin"),
               std::string::npos)
         << run.output;
     EXPECT_NE(run.output.find("record 2 at byte"), std::string::npos) << run.output;
@@ -478,7 +470,7 @@ TEST_F(DocumentCheck, AFolderIsSearchedAndExtractionNeverReplacesAFile)
     const CheckRun run = RunCheck(L"\"" + folder + L"\" --extract \"" + extract + L"\"");
     EXPECT_EQ(run.exitCode, 0u) << run.output;
     EXPECT_NE(run.output.find("plain.docx: no drawings (zip)"), std::string::npos) << run.output;
-    EXPECT_NE(run.output.find("Wrote " + Narrow(extract) + "\\one.doc-1 (2).ZRN"), std::string::npos)
+    EXPECT_NE(run.output.find("Wrote " + Utf8(extract) + "\\one.doc-1 (2).ZRN"), std::string::npos)
         << run.output;
     EXPECT_EQ(testing_support::ReadFileBytes(extract + L"\\one.doc-1.ZRN"), before);
     EXPECT_EQ(testing_support::ReadFileBytes(extract + L"\\one.doc-1 (2).ZRN"), s_sound.native);
@@ -537,7 +529,7 @@ TEST_F(DocumentCheck, AnRtfCutShortInsideAGroupIsReadAsFarAsItGoes)
         Save(L"cut.rtf", Text("{\\rtf1\\ansi " + RtfObject(s_sound.file) + "\\par {\\b unfinished"));
     const CheckRun run = RunCheck(L"\"" + path + L"\"");
     EXPECT_EQ(run.exitCode, 1u) << run.output;
-    EXPECT_NE(run.output.find("OK    " + Narrow(path) + ": drawing 1"), std::string::npos) << run.output;
+    EXPECT_NE(run.output.find("OK    " + Utf8(path) + ": drawing 1"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("ends inside 2 open groups (cut short?)"), std::string::npos) << run.output;
 }
 
@@ -549,7 +541,7 @@ TEST_F(DocumentCheck, AZip64ArchiveIsReadFromItsOwnRecords)
     const std::wstring path = Save(L"large.pptx", zip.FinishZip64());
     const CheckRun run = RunCheck(L"\"" + path + L"\"");
     EXPECT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_NE(run.output.find("OK    " + Narrow(path) + ": drawing 1 at ppt/embeddings/oleObject1.bin"),
+    EXPECT_NE(run.output.find("OK    " + Utf8(path) + ": drawing 1 at ppt/embeddings/oleObject1.bin"),
               std::string::npos)
         << run.output;
 }
@@ -582,8 +574,7 @@ TEST_F(DocumentCheck, ADocumentWithoutDrawingsIsSound)
     const std::wstring path = Save(L"empty.doc", WordProcessorDocument({}));
     const CheckRun run = RunCheck(L"\"" + path + L"\"");
     EXPECT_EQ(run.exitCode, 0u) << run.output;
-    EXPECT_NE(run.output.find(Narrow(path) + ": no drawings (compound file)"), std::string::npos)
-        << run.output;
+    EXPECT_NE(run.output.find(Utf8(path) + ": no drawings (compound file)"), std::string::npos) << run.output;
 }
 
 } // namespace

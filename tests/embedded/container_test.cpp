@@ -20,9 +20,6 @@ using namespace testing_support;
 
 namespace {
 
-constexpr const wchar_t* kServerImage = L"QuillmorphOLE.exe";
-constexpr const wchar_t* kDrawingStorage = L"Drawing1";
-
 class Container : public ::testing::Test
 {
 protected:
@@ -71,8 +68,7 @@ protected:
     void SaveDrawing(IOleObject* ole)
     {
         ComPtr<IPersistStorage> persist;
-        ASSERT_EQ(ole->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(persist.GetAddressOf())),
-                  S_OK);
+        ASSERT_EQ(ole->QueryInterface(IID_PPV_ARGS(&persist)), S_OK);
         ASSERT_EQ(::OleSave(persist.Get(), storage_.Get(), TRUE), S_OK);
         ASSERT_EQ(persist->SaveCompleted(nullptr), S_OK);
         ASSERT_EQ(storage_->Commit(STGC_DEFAULT), S_OK);
@@ -110,7 +106,7 @@ protected:
 
     static DWORD registered_;
     Apartment apartment_;
-    RecordingClientSite site_;
+    ContainerSite site_;
     std::wstring path_;
     ComPtr<IStorage> document_;
     ComPtr<IStorage> storage_;
@@ -123,7 +119,7 @@ TEST_F(Container, InsertingANewDrawingSavesAnEmptyDrawingIntoTheDocument)
     OpenDocument(true);
     ComPtr<IOleObject> ole;
     ASSERT_EQ(::OleCreate(CLSID_QuillmorphEmbeddedObject, IID_IOleObject, OLERENDER_DRAW, nullptr, &site_,
-                          storage_.Get(), reinterpret_cast<void**>(ole.GetAddressOf())),
+                          storage_.Get(), &ole),
               S_OK);
     ASSERT_EQ(::OleRun(ole.Get()), S_OK);
     EXPECT_FALSE(FindProcesses(kServerImage).empty()) << "the drawing runs in the server process";
@@ -156,10 +152,10 @@ TEST_F(Container, InsertingANewDrawingSavesAnEmptyDrawingIntoTheDocument)
     EXPECT_EQ(yExt, 0);
 
     // Hiding and closing come back to the container's site through the handler.
-    site_.calls.clear();
+    site_.ClearCalls();
     EXPECT_EQ(ole->DoVerb(OLEIVERB_HIDE, nullptr, &site_, 0, nullptr, nullptr), S_OK);
     EXPECT_EQ(ole->DoVerb(OLEIVERB_UIACTIVATE, nullptr, &site_, 0, nullptr, nullptr), E_NOTIMPL);
-    EXPECT_EQ(site_.calls, (std::vector<std::string>{"OnShowWindow(FALSE)"}));
+    EXPECT_EQ(site_.Calls(), (std::vector<std::string>{"OnShowWindow(FALSE)"}));
 
     SaveDrawing(ole.Get());
     Dismiss(ole);
@@ -190,8 +186,7 @@ TEST_F(Container, ASavedDrawingComesBackWithItsDocumentAndCachedPicture)
     // Opened by the container: the handler loads it, the server serves it.
     OpenDocument(false);
     ComPtr<IOleObject> ole;
-    ASSERT_EQ(::OleLoad(storage_.Get(), IID_IOleObject, &site_, reinterpret_cast<void**>(ole.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(::OleLoad(storage_.Get(), IID_IOleObject, &site_, &ole), S_OK);
     ComPtr<IOleCache> cache;
     ASSERT_EQ(ole.As(&cache), S_OK);
     FORMATETC pictureFormat = Format(CF_METAFILEPICT, TYMED_MFPICT);
@@ -227,8 +222,7 @@ TEST_F(Container, ASavedDrawingComesBackWithItsDocumentAndCachedPicture)
 
     // Loaded again but not run, the handler shows the picture from its cache:
     // the same one the server served.
-    ASSERT_EQ(::OleLoad(storage_.Get(), IID_IOleObject, &site_, reinterpret_cast<void**>(ole.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(::OleLoad(storage_.Get(), IID_IOleObject, &site_, &ole), S_OK);
     ASSERT_EQ(ole.As(&data), S_OK);
     xExt = yExt = 0;
     Bytes cached = PictFileBits(data.Get(), &xExt, &yExt);

@@ -34,22 +34,28 @@ Bytes PictureBitsWithFrame(const RECTL& frame)
     return bits;
 }
 
-class DataTransfer : public ::testing::Test
+class DataTransfer : public NewDrawingTest
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(SUCCEEDED(apartment_.status()));
-        ole_ = NewDrawing();
-        ASSERT_TRUE(ole_);
-        ASSERT_EQ(ole_.As(&persist_), S_OK);
-        ASSERT_EQ(ole_.As(&data_), S_OK);
-    }
-
     HRESULT Query(CLIPFORMAT format, DWORD tymed, DWORD aspect = DVASPECT_CONTENT)
     {
         FORMATETC f = Format(format, tymed, aspect);
         return data_->QueryGetData(&f);
+    }
+
+    // The stream name of the storage that GetDataHere fills for an embedding;
+    // "failed" when it fills none or there is no such stream.
+    Bytes StreamOfTheEmbedding(const wchar_t* name)
+    {
+        ComPtr<IStorage> storage = NewMemoryStorage();
+        FORMATETC f = Format(EmbedSourceFormat(), TYMED_ISTORAGE);
+        STGMEDIUM medium = {};
+        medium.tymed = TYMED_ISTORAGE;
+        medium.pstg = storage.Get();
+        Bytes bytes;
+        if (data_->GetDataHere(&f, &medium) != S_OK || ReadStream(storage.Get(), name, &bytes) != S_OK)
+            return Bytes{'f', 'a', 'i', 'l', 'e', 'd'};
+        return bytes;
     }
 
     HRESULT Get(CLIPFORMAT format, DWORD tymed, DWORD aspect = DVASPECT_CONTENT)
@@ -58,11 +64,6 @@ protected:
         StgMediumGuard medium;
         return data_->GetData(&f, medium.put());
     }
-
-    testing_support::Apartment apartment_;
-    ComPtr<IOleObject> ole_;
-    ComPtr<IPersistStorage> persist_;
-    ComPtr<IDataObject> data_;
 };
 
 TEST_F(DataTransfer, QueryGetDataAnswersTheFormatTable)
@@ -194,15 +195,7 @@ TEST_F(DataTransfer, AnEmptyDocumentStaysEmpty)
             ASSERT_EQ(SetNativeData(data_.Get(), Bytes{}), S_OK) << "no block at all";
         }
     }
-    ComPtr<IStorage> storage = NewMemoryStorage();
-    FORMATETC f = Format(EmbedSourceFormat(), TYMED_ISTORAGE);
-    STGMEDIUM medium = {};
-    medium.tymed = TYMED_ISTORAGE;
-    medium.pstg = storage.Get();
-    ASSERT_EQ(data_->GetDataHere(&f, &medium), S_OK);
-    Bytes bytes{1};
-    EXPECT_EQ(ReadStream(storage.Get(), L"ZRN", &bytes), S_OK);
-    EXPECT_TRUE(bytes.empty());
+    EXPECT_TRUE(StreamOfTheEmbedding(L"ZRN").empty());
 }
 
 TEST_F(DataTransfer, GetDataHereWritesOnlyTheTwoStreams)
@@ -254,16 +247,17 @@ TEST_F(DataTransfer, GetDataHereTakesNothingButAStorageForOne)
     // one, its bytes would be called through as an object's method table.
     const Bytes fakeObject(256, 0x41);
     UniqueHGlobal block(MakeBlock(fakeObject));
-    RecordingClientSite releaser; // any object will do as the caller's release interface
+    ContainerSite releaser; // any object will do as the caller's release interface
+    IUnknown* const releaserUnknown = static_cast<IOleClientSite*>(&releaser);
     const ULONG releaserRefs = releaser.refs();
     FORMATETC request = Format(EmbedSourceFormat(), TYMED_ISTORAGE);
     STGMEDIUM medium = {};
     medium.tymed = TYMED_HGLOBAL;
     medium.hGlobal = block.get();
-    medium.pUnkForRelease = &releaser;
+    medium.pUnkForRelease = releaserUnknown;
     EXPECT_EQ(data_->GetDataHere(&request, &medium), DV_E_FORMATETC);
     EXPECT_EQ(medium.tymed, static_cast<DWORD>(TYMED_HGLOBAL));
-    EXPECT_EQ(medium.pUnkForRelease, &releaser);
+    EXPECT_EQ(medium.pUnkForRelease, releaserUnknown);
     EXPECT_EQ(releaser.refs(), releaserRefs);
     EXPECT_EQ(BlockBytes(block.get()), fakeObject);
 
@@ -272,7 +266,7 @@ TEST_F(DataTransfer, GetDataHereTakesNothingButAStorageForOne)
     medium.tymed = TYMED_ISTORAGE;
     medium.pstg = storage.Get();
     ASSERT_EQ(data_->GetDataHere(&request, &medium), S_OK);
-    EXPECT_EQ(medium.pUnkForRelease, &releaser);
+    EXPECT_EQ(medium.pUnkForRelease, releaserUnknown);
 }
 
 TEST_F(DataTransfer, APictureWhoseRecordsDoNotWalkToTheirEndIsRefusedAndChangesNothing)
@@ -535,15 +529,7 @@ TEST_F(DataTransfer, ANullPictureIsADrawingWithoutPicture)
     SIZEL extent = {1, 1};
     EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
     EXPECT_EQ(extent.cx, 0);
-    ComPtr<IStorage> storage = NewMemoryStorage();
-    FORMATETC f = Format(EmbedSourceFormat(), TYMED_ISTORAGE);
-    STGMEDIUM medium = {};
-    medium.tymed = TYMED_ISTORAGE;
-    medium.pstg = storage.Get();
-    ASSERT_EQ(data_->GetDataHere(&f, &medium), S_OK);
-    Bytes bytes{1};
-    EXPECT_EQ(ReadStream(storage.Get(), L"EMF", &bytes), S_OK);
-    EXPECT_TRUE(bytes.empty());
+    EXPECT_TRUE(StreamOfTheEmbedding(L"EMF").empty());
 }
 
 } // namespace

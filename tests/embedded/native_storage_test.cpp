@@ -24,18 +24,9 @@ namespace {
 
 const char kFlavourName[] = "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream";
 
-class Drawing : public ::testing::Test
+class Drawing : public NewDrawingTest
 {
 protected:
-    void SetUp() override
-    {
-        ASSERT_TRUE(SUCCEEDED(apartment_.status()));
-        ole_ = NewDrawing();
-        ASSERT_TRUE(ole_);
-        ASSERT_EQ(ole_.As(&persist_), S_OK);
-        ASSERT_EQ(ole_.As(&data_), S_OK);
-    }
-
     // A drawing loaded from a storage that holds native and picture.
     void GiveContent(const Bytes& native, HENHMETAFILE picture)
     {
@@ -43,10 +34,17 @@ protected:
         ASSERT_EQ(SetPicture(data_.Get(), picture), S_OK);
     }
 
-    testing_support::Apartment apartment_;
-    ComPtr<IOleObject> ole_;
-    ComPtr<IPersistStorage> persist_;
-    ComPtr<IDataObject> data_;
+    // The drawing still holds what the tests give it ({4, 5, 6} and a picture
+    // 3000 wide): a failed load changed nothing.
+    void ExpectTheGivenContent(const char* why = "")
+    {
+        Bytes native;
+        ASSERT_EQ(GetNativeData(data_.Get(), &native), S_OK);
+        EXPECT_EQ(native, (Bytes{4, 5, 6}));
+        SIZEL extent = {};
+        EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
+        EXPECT_EQ(extent.cx, 3000) << why;
+    }
 };
 
 // The record the platform keeps beside the streams, read straight from its
@@ -259,12 +257,7 @@ TEST_F(Drawing, AFailedLoadKeepsTheDrawingAndTakesNoStorage)
     ASSERT_EQ(WriteStream(withoutNative.Get(), L"EMF", PictureBits(MakePicture({0, 0, 10, 10}).get())), S_OK);
     EXPECT_EQ(persist_->Load(withoutNative.Get()), STG_E_FILENOTFOUND);
 
-    Bytes native;
-    ASSERT_EQ(GetNativeData(data_.Get(), &native), S_OK);
-    EXPECT_EQ(native, (Bytes{4, 5, 6}));
-    SIZEL extent = {};
-    EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
-    EXPECT_EQ(extent.cx, 3000) << "the picture is still the old one";
+    ExpectTheGivenContent("the picture is still the old one");
     // Nothing is bound: the drawing cannot be saved until it is given a storage.
     EXPECT_EQ(persist_->Save(NewMemoryStorage().Get(), TRUE), E_UNEXPECTED);
 }
@@ -355,12 +348,7 @@ TEST_F(Drawing, AStreamClaimingMoreThanItsFileHoldsFailsWithoutTakingTheClaimedM
         EXPECT_EQ(persist_->Load(StorageClaiming(L"ZRN", claim).Get()), STG_E_READFAULT) << claim;
     EXPECT_LT(PeakVirtualSize() - peakBefore, SIZE_T(256) << 20)
         << "memory was taken for what the files only claim";
-    Bytes native;
-    ASSERT_EQ(GetNativeData(data_.Get(), &native), S_OK);
-    EXPECT_EQ(native, (Bytes{4, 5, 6}));
-    SIZEL extent = {};
-    EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
-    EXPECT_EQ(extent.cx, 3000);
+    ExpectTheGivenContent();
 }
 
 TEST_F(Drawing, AStreamReportingMoreThanItWasAskedForFailsTheLoadAtOnceAndChangesNothing)
@@ -380,12 +368,7 @@ TEST_F(Drawing, AStreamReportingMoreThanItWasAskedForFailsTheLoadAtOnceAndChange
         EXPECT_EQ(stream->reads, 1u) << liar << ": the first count above the request ends the reading";
         EXPECT_LE(stream->largestRequest, 1000u) << liar << ": no read aims past the block";
     }
-    Bytes native;
-    ASSERT_EQ(GetNativeData(data_.Get(), &native), S_OK);
-    EXPECT_EQ(native, (Bytes{4, 5, 6}));
-    SIZEL extent = {};
-    EXPECT_EQ(ole_->GetExtent(DVASPECT_CONTENT, &extent), S_OK);
-    EXPECT_EQ(extent.cx, 3000);
+    ExpectTheGivenContent();
 }
 
 TEST_F(Drawing, AFailedSaveLeavesTheDrawingDirty)

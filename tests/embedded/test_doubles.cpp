@@ -10,34 +10,14 @@ using Microsoft::WRL::ComPtr;
 
 namespace embedded_test {
 
-STDMETHODIMP RecordingClientSite::SaveObject()
-{
-    calls.push_back("SaveObject");
-    if (FAILED(saveResult) || !drawing || !storage)
-        return saveResult;
-    return testing_support::SaveLikeAContainer(drawing, storage);
-}
-
 STDMETHODIMP DistantStorage::CreateStream(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2,
                                           IStream** stream)
 {
-    const HRESULT hr = inner_->CreateStream(name, mode, r1, r2, stream);
+    const HRESULT hr = real_->CreateStream(name, mode, r1, r2, stream);
     testing_support::PumpMessagesFor(20);
     if (afterMessages)
         afterMessages(name ? name : L"");
     return hr;
-}
-
-STDMETHODIMP RecordingClientSite::ShowObject()
-{
-    calls.push_back("ShowObject");
-    return S_OK;
-}
-
-STDMETHODIMP RecordingClientSite::OnShowWindow(BOOL fShow)
-{
-    calls.push_back(fShow ? "OnShowWindow(TRUE)" : "OnShowWindow(FALSE)");
-    return S_OK;
 }
 
 bool RecordingAutomation::Answers(REFIID riid) const
@@ -55,8 +35,7 @@ STDMETHODIMP RecordingAutomation::Activate(VARIANT e)
     lastIdentity = nullptr;
     if (e.vt == VT_UNKNOWN && e.punkVal) {
         ComPtr<IUnknown> identity;
-        if (SUCCEEDED(
-                e.punkVal->QueryInterface(IID_IUnknown, reinterpret_cast<void**>(identity.GetAddressOf()))))
+        if (SUCCEEDED(e.punkVal->QueryInterface(IID_PPV_ARGS(&identity))))
             lastIdentity = identity.Get();
         if (SUCCEEDED(activateResult))
             kept.emplace_back(e.punkVal);
@@ -97,9 +76,7 @@ STDMETHODIMP StandInClassObject::CreateInstance(IUnknown* outer, REFIID riid, vo
 ComPtr<IOleObject> NewDrawing()
 {
     ComPtr<IOleObject> drawing;
-    EXPECT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IOleObject,
-                                                    reinterpret_cast<void**>(drawing.GetAddressOf())),
-              S_OK);
+    EXPECT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_PPV_ARGS(&drawing)), S_OK);
     return drawing;
 }
 
@@ -127,15 +104,6 @@ UniqueEnhMetaFile MakePicture(const RECT& frame)
     ::Rectangle(recorder, 10, 10, 200, 100);
     ::Ellipse(recorder, 20, 20, 120, 90);
     return UniqueEnhMetaFile(::CloseEnhMetaFile(recorder));
-}
-
-Bytes PictureBits(HENHMETAFILE picture)
-{
-    UINT size = ::GetEnhMetaFileBits(picture, 0, nullptr);
-    Bytes bits(size);
-    if (size)
-        ::GetEnhMetaFileBits(picture, size, bits.data());
-    return bits;
 }
 
 HGLOBAL MakeBlock(const Bytes& bytes)
@@ -181,27 +149,12 @@ HRESULT ReadStream(IStorage* storage, const wchar_t* name, Bytes* bytes)
     return read == bytes->size() ? S_OK : E_FAIL;
 }
 
-HRESULT WriteStream(IStorage* storage, const wchar_t* name, const Bytes& bytes)
-{
-    ComPtr<IStream> stream;
-    HRESULT hr = storage->CreateStream(name, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream);
-    if (FAILED(hr) || bytes.empty())
-        return hr;
-    ULONG written = 0;
-    return stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-}
-
 FORMATETC Format(CLIPFORMAT format, DWORD tymed, DWORD aspect)
 {
     FORMATETC f = {format, nullptr, aspect, -1, tymed};
     return f;
 }
 
-CLIPFORMAT NativeFormat()
-{
-    return static_cast<CLIPFORMAT>(
-        ::RegisterClipboardFormatA("JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream"));
-}
 CLIPFORMAT EmbedSourceFormat()
 {
     return static_cast<CLIPFORMAT>(::RegisterClipboardFormatA("Embed Source"));

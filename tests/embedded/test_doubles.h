@@ -1,12 +1,14 @@
 #pragma once
 
-// Stand-ins for what lies outside the drawing: a container's client site, an
-// advise sink, and the automation class the open verb hands the drawing to.
+// Stand-ins for what lies outside the drawing: an advise sink and the
+// automation class the open verb hands the drawing to (the container's site is
+// the shared one, support/container_site.h).
 // Plus helpers that make real storages, pictures and native documents.
 
 #include <windows.h>
 #include <ole2.h>
 
+#include <gtest/gtest.h>
 #include <wrl/client.h>
 
 #include <functional>
@@ -15,33 +17,16 @@
 
 #include "server/class_ids.h"
 #include "server/handles.h"
+#include "support/container_site.h"
 #include "support/counted_unknown.h"
+#include "support/forwarding_storage.h"
+#include "support/pictures.h"
 #include "support/test_support.h"
 
 namespace embedded_test {
 
 using Bytes = std::vector<BYTE>;
-
-// A container's site that records every call in order.
-class RecordingClientSite : public testing_support::CountedUnknown<IOleClientSite>
-{
-public:
-    STDMETHOD(SaveObject)() override;
-    STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
-    STDMETHOD(GetContainer)(IOleContainer**) override { return E_NOTIMPL; }
-    STDMETHOD(ShowObject)() override;
-    STDMETHOD(OnShowWindow)(BOOL fShow) override;
-    STDMETHOD(RequestNewObjectLayout)() override { return E_NOTIMPL; }
-
-    std::vector<std::string> calls;
-    ULONG refs() const { return References(); }
-
-    // SaveObject answers this; when it succeeds and the drawing and its
-    // storage are given, the drawing is saved there as a container does.
-    HRESULT saveResult = S_OK;
-    IUnknown* drawing = nullptr; // not counted: the test keeps it
-    IStorage* storage = nullptr;
-};
+using testing_support::ContainerSite;
 
 // An advise sink that counts data changes and keeps the data object it was told about.
 class RecordingAdviseSink : public testing_support::CountedUnknown<IAdviseSink>
@@ -116,62 +101,39 @@ private:
 // A container's storage in another process, as the drawing meets it: every
 // call goes to a real storage, and creating a stream lets the calling thread's
 // messages run, as a call across processes does while it waits.
-class DistantStorage : public testing_support::CountedUnknown<IStorage>
+class DistantStorage : public testing_support::ForwardingStorage<>
 {
 public:
-    explicit DistantStorage(IStorage* inner) : inner_(inner) {}
+    explicit DistantStorage(IStorage* inner) : ForwardingStorage(inner) {}
 
     STDMETHOD(CreateStream)(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStream** stream) override;
-    STDMETHOD(OpenStream)(const OLECHAR* name, void* r1, DWORD mode, DWORD r2, IStream** stream) override
-    {
-        return inner_->OpenStream(name, r1, mode, r2, stream);
-    }
-    STDMETHOD(CreateStorage)(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStorage** storage) override
-    {
-        return inner_->CreateStorage(name, mode, r1, r2, storage);
-    }
-    STDMETHOD(OpenStorage)
-    (const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD r, IStorage** storage) override
-    {
-        return inner_->OpenStorage(name, priority, mode, exclude, r, storage);
-    }
-    STDMETHOD(CopyTo)(DWORD count, const IID* exclude, SNB names, IStorage* to) override
-    {
-        return inner_->CopyTo(count, exclude, names, to);
-    }
-    STDMETHOD(MoveElementTo)(const OLECHAR* name, IStorage* to, const OLECHAR* newName, DWORD flags) override
-    {
-        return inner_->MoveElementTo(name, to, newName, flags);
-    }
-    STDMETHOD(Commit)(DWORD flags) override { return inner_->Commit(flags); }
-    STDMETHOD(Revert)() override { return inner_->Revert(); }
-    STDMETHOD(EnumElements)(DWORD r1, void* r2, DWORD r3, IEnumSTATSTG** elements) override
-    {
-        return inner_->EnumElements(r1, r2, r3, elements);
-    }
-    STDMETHOD(DestroyElement)(const OLECHAR* name) override { return inner_->DestroyElement(name); }
-    STDMETHOD(RenameElement)(const OLECHAR* from, const OLECHAR* to) override
-    {
-        return inner_->RenameElement(from, to);
-    }
-    STDMETHOD(SetElementTimes)
-    (const OLECHAR* name, const FILETIME* c, const FILETIME* a, const FILETIME* m) override
-    {
-        return inner_->SetElementTimes(name, c, a, m);
-    }
-    STDMETHOD(SetClass)(REFCLSID clsid) override { return inner_->SetClass(clsid); }
-    STDMETHOD(SetStateBits)(DWORD bits, DWORD mask) override { return inner_->SetStateBits(bits, mask); }
-    STDMETHOD(Stat)(STATSTG* stat, DWORD flag) override { return inner_->Stat(stat, flag); }
 
     // Called (with the stream's name) each time the thread's messages have run.
     std::function<void(const std::wstring&)> afterMessages;
-
-private:
-    IStorage* inner_; // not counted: the test keeps it
 };
 
 // A new drawing made directly, as the class object makes it.
 Microsoft::WRL::ComPtr<IOleObject> NewDrawing();
+
+// Tests of one new drawing in this process, with its storage and data
+// interfaces at hand.
+class NewDrawingTest : public ::testing::Test
+{
+protected:
+    void SetUp() override
+    {
+        ASSERT_TRUE(SUCCEEDED(apartment_.status()));
+        ole_ = NewDrawing();
+        ASSERT_TRUE(ole_);
+        ASSERT_EQ(ole_.As(&persist_), S_OK);
+        ASSERT_EQ(ole_.As(&data_), S_OK);
+    }
+
+    testing_support::Apartment apartment_;
+    Microsoft::WRL::ComPtr<IOleObject> ole_;
+    Microsoft::WRL::ComPtr<IPersistStorage> persist_;
+    Microsoft::WRL::ComPtr<IDataObject> data_;
+};
 
 // The object's reference count, read without changing it.
 ULONG RefCount(IUnknown* object);
@@ -181,7 +143,7 @@ Microsoft::WRL::ComPtr<IStorage> NewMemoryStorage();
 
 // A picture whose frame is frame (0.01 mm) with a few records in it.
 UniqueEnhMetaFile MakePicture(const RECT& frame);
-Bytes PictureBits(HENHMETAFILE picture);
+using testing_support::PictureBits;
 
 // A fixed global block holding bytes (no block for no bytes).
 HGLOBAL MakeBlock(const Bytes& bytes);
@@ -190,10 +152,10 @@ using testing_support::PatternBytes;
 
 // The whole content of a stream of storage, or an error.
 HRESULT ReadStream(IStorage* storage, const wchar_t* name, Bytes* bytes);
-HRESULT WriteStream(IStorage* storage, const wchar_t* name, const Bytes& bytes);
+using testing_support::WriteStream;
 
 FORMATETC Format(CLIPFORMAT format, DWORD tymed, DWORD aspect = DVASPECT_CONTENT);
-CLIPFORMAT NativeFormat();
+using testing_support::NativeFormat;
 CLIPFORMAT EmbedSourceFormat();
 CLIPFORMAT EmbeddedObjectFormat();
 

@@ -61,7 +61,7 @@ protected:
     testing_support::Apartment apartment_;
     RecordingAutomation automation_;
     StandInClassObject classObject_{&automation_};
-    RecordingClientSite site_;
+    ContainerSite site_;
     ComPtr<IOleObject> ole_;
     ComPtr<IDataObject> data_;
 };
@@ -70,7 +70,7 @@ TEST_F(Verbs, OpeningHandsTheDrawingOverOncePerEdit)
 {
     ULONG before = RefCount(ole_.Get());
     ASSERT_EQ(Verb(OLEIVERB_PRIMARY), S_OK);
-    EXPECT_EQ(site_.calls, (Calls{"ShowObject", "OnShowWindow(TRUE)"}));
+    EXPECT_EQ(site_.Calls(), (Calls{"ShowObject", "OnShowWindow(TRUE)"}));
     EXPECT_EQ(classObject_.creations, 1);
     EXPECT_EQ(automation_.activations, 1);
     EXPECT_EQ(automation_.lastType, VT_UNKNOWN);
@@ -81,11 +81,11 @@ TEST_F(Verbs, OpeningHandsTheDrawingOverOncePerEdit)
     EXPECT_EQ(automation_.kept.size(), 1u);
 
     // While the editor has it, opening again does nothing at all.
-    site_.calls.clear();
+    site_.ClearCalls();
     for (LONG verb : {OLEIVERB_PRIMARY, OLEIVERB_SHOW, OLEIVERB_OPEN})
         EXPECT_EQ(Verb(verb), S_OK);
     EXPECT_EQ(Verb(3), OLEOBJ_S_INVALIDVERB);
-    EXPECT_TRUE(site_.calls.empty());
+    EXPECT_TRUE(site_.Calls().empty());
     EXPECT_EQ(classObject_.creations, 1);
     EXPECT_EQ(automation_.activations, 1);
     EXPECT_EQ(RefCount(ole_.Get()), before + 1);
@@ -126,7 +126,7 @@ TEST_F(Verbs, AFailedHandOverLeavesNoReferenceAndCanBeRetried)
     automation_.activateResult = E_ACCESSDENIED;
     EXPECT_EQ(Verb(OLEIVERB_PRIMARY), E_ACCESSDENIED);
     EXPECT_EQ(RefCount(ole_.Get()), before) << "a leaked reference would keep the server alive";
-    EXPECT_EQ(site_.calls, (Calls{"ShowObject", "OnShowWindow(TRUE)"})) << "the container was told already";
+    EXPECT_EQ(site_.Calls(), (Calls{"ShowObject", "OnShowWindow(TRUE)"})) << "the container was told already";
 
     // The drawing was not handed over, so the user can try again.
     automation_.activateResult = S_OK;
@@ -156,29 +156,29 @@ TEST_F(Verbs, AnAutomationClassThatCannotBeHadFailsTheVerb)
 TEST_F(Verbs, OtherVerbsNeitherOpenNorFail)
 {
     EXPECT_EQ(Verb(OLEIVERB_HIDE), S_OK);
-    EXPECT_EQ(site_.calls, (Calls{"OnShowWindow(FALSE)"}));
+    EXPECT_EQ(site_.Calls(), (Calls{"OnShowWindow(FALSE)"}));
     for (LONG verb :
          {OLEIVERB_UIACTIVATE, OLEIVERB_INPLACEACTIVATE, LONG(-7) /* properties */, LONG(-8), LONG(-100)})
         EXPECT_EQ(Verb(verb), E_NOTIMPL) << verb;
     EXPECT_EQ(Verb(OLEIVERB_DISCARDUNDOSTATE), S_OK);
     EXPECT_EQ(automation_.activations, 0);
-    EXPECT_EQ(site_.calls.size(), 1u);
+    EXPECT_EQ(site_.Calls().size(), 1u);
 }
 
 TEST_F(Verbs, TheActiveSiteMustBeTheDrawingsSite)
 {
-    RecordingClientSite other;
+    ContainerSite other;
     EXPECT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, nullptr, 0, nullptr, nullptr), E_UNEXPECTED);
     EXPECT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, &other, 0, nullptr, nullptr), E_UNEXPECTED);
     EXPECT_EQ(ole_->DoVerb(OLEIVERB_HIDE, nullptr, &other, 0, nullptr, nullptr), E_UNEXPECTED);
-    EXPECT_TRUE(site_.calls.empty());
+    EXPECT_TRUE(site_.Calls().empty());
     EXPECT_EQ(automation_.activations, 0);
 
     // Without a site on either side the verb goes ahead and tells no one.
     ASSERT_EQ(ole_->SetClientSite(nullptr), S_OK);
     EXPECT_EQ(ole_->DoVerb(OLEIVERB_PRIMARY, nullptr, nullptr, 0, nullptr, nullptr), S_OK);
     EXPECT_EQ(automation_.activations, 1);
-    EXPECT_TRUE(site_.calls.empty());
+    EXPECT_TRUE(site_.Calls().empty());
 }
 
 TEST_F(Verbs, CloseAsksForASaveOnlyWhenTheOptionSaysSo)
@@ -201,9 +201,9 @@ TEST_F(Verbs, CloseAsksForASaveOnlyWhenTheOptionSaysSo)
     ASSERT_EQ(persist->SaveCompleted(nullptr), S_OK);
     ASSERT_EQ(persist->IsDirty(), S_FALSE) << "the site is asked even for a clean drawing";
     for (const Case& c : cases) {
-        site_.calls.clear();
+        site_.ClearCalls();
         EXPECT_EQ(ole_->Close(c.option), S_OK);
-        EXPECT_EQ(site_.calls, c.calls) << c.option;
+        EXPECT_EQ(site_.Calls(), c.calls) << c.option;
     }
     // Close keeps the site.
     ComPtr<IOleClientSite> site;
@@ -215,17 +215,17 @@ TEST_F(Verbs, AnEditEndedWithNewDataIsSavedByTheContainerOnceItHasAllArrived)
 {
     ComPtr<IStorage> storage = BindStorage();
     ASSERT_EQ(Verb(OLEIVERB_PRIMARY), S_OK);
-    site_.calls.clear();
+    site_.ClearCalls();
 
     // As the editor hands an edit back: the document, then the picture, in one call.
     const Bytes native = PatternBytes(20000, 5);
     UniqueEnhMetaFile picture = MakePicture({0, 0, 3000, 2000});
     ASSERT_EQ(SetNativeData(data_.Get(), native), S_OK);
     ASSERT_EQ(SetPicture(data_.Get(), picture.get()), S_OK);
-    EXPECT_TRUE(site_.calls.empty()) << "nothing is told before the editor's call has returned";
+    EXPECT_TRUE(site_.Calls().empty()) << "nothing is told before the editor's call has returned";
 
     testing_support::PumpMessagesFor(20);
-    EXPECT_EQ(site_.calls, (Calls{"SaveObject", "OnShowWindow(FALSE)"}));
+    EXPECT_EQ(site_.Calls(), (Calls{"SaveObject", "OnShowWindow(FALSE)"}));
     EXPECT_EQ(IsDirty(), S_FALSE) << "the container saved the drawing";
     Bytes stored;
     ASSERT_EQ(ReadStream(storage.Get(), L"ZRN", &stored), S_OK);
@@ -236,7 +236,7 @@ TEST_F(Verbs, AnEditEndedWithNewDataIsSavedByTheContainerOnceItHasAllArrived)
     // Told once; new data outside an edit ends none.
     ASSERT_EQ(SetNativeData(data_.Get(), Bytes{1}), S_OK);
     testing_support::PumpMessagesFor(20);
-    EXPECT_EQ(site_.calls.size(), 2u);
+    EXPECT_EQ(site_.Calls().size(), 2u);
 }
 
 TEST_F(Verbs, AnEditThatEndsWhileTheContainerSavesIsToldOnceTheSaveIsComplete)
@@ -248,23 +248,24 @@ TEST_F(Verbs, AnEditThatEndsWhileTheContainerSavesIsToldOnceTheSaveIsComplete)
     ASSERT_EQ(Verb(OLEIVERB_PRIMARY), S_OK);
     const Bytes native = PatternBytes(20000, 9);
     ASSERT_EQ(SetNativeData(data_.Get(), native), S_OK);
-    site_.calls.clear();
+    site_.ClearCalls();
 
     DistantStorage distant(storage.Get());
     std::vector<std::string> duringSave;
     distant.afterMessages = [&](const std::wstring&) {
-        duringSave.insert(duringSave.end(), site_.calls.begin(), site_.calls.end());
+        const Calls calls = site_.Calls();
+        duringSave.insert(duringSave.end(), calls.begin(), calls.end());
     };
     ComPtr<IPersistStorage> persist;
     ASSERT_EQ(ole_.As(&persist), S_OK);
     EXPECT_EQ(persist->Save(&distant, TRUE), S_OK) << "no second save nested in the container's own";
     EXPECT_TRUE(duringSave.empty()) << "the site was asked to save while the drawing saved";
     testing_support::PumpMessagesFor(20);
-    EXPECT_TRUE(site_.calls.empty()) << "nor between Save and SaveCompleted";
+    EXPECT_TRUE(site_.Calls().empty()) << "nor between Save and SaveCompleted";
 
     ASSERT_EQ(persist->SaveCompleted(nullptr), S_OK);
     testing_support::PumpMessagesFor(20);
-    EXPECT_EQ(site_.calls, (Calls{"SaveObject", "OnShowWindow(FALSE)"}));
+    EXPECT_EQ(site_.Calls(), (Calls{"SaveObject", "OnShowWindow(FALSE)"}));
     EXPECT_EQ(IsDirty(), S_FALSE);
     Bytes stored;
     ASSERT_EQ(ReadStream(storage.Get(), L"ZRN", &stored), S_OK);
@@ -276,18 +277,18 @@ TEST_F(Verbs, AnEditEndedWithoutDataOrNotSavedLosesNothing)
     BindStorage();
     // The editor gave the edit up: the window is gone, there is nothing to save.
     ASSERT_EQ(Verb(OLEIVERB_SHOW), S_OK);
-    site_.calls.clear();
+    site_.ClearCalls();
     ASSERT_EQ(data_->SetData(nullptr, nullptr, FALSE), S_OK);
     testing_support::PumpMessagesFor(20);
-    EXPECT_EQ(site_.calls, (Calls{"OnShowWindow(FALSE)"}));
+    EXPECT_EQ(site_.Calls(), (Calls{"OnShowWindow(FALSE)"}));
 
     // A container that cannot save is still told, and the drawing stays dirty.
     site_.saveResult = E_FAIL;
     ASSERT_EQ(Verb(OLEIVERB_SHOW), S_OK);
-    site_.calls.clear();
+    site_.ClearCalls();
     ASSERT_EQ(SetNativeData(data_.Get(), Bytes{4, 5, 6}), S_OK);
     testing_support::PumpMessagesFor(20);
-    EXPECT_EQ(site_.calls, (Calls{"SaveObject", "OnShowWindow(FALSE)"}));
+    EXPECT_EQ(site_.Calls(), (Calls{"SaveObject", "OnShowWindow(FALSE)"}));
     EXPECT_EQ(IsDirty(), S_OK);
     Bytes held;
     ASSERT_EQ(GetNativeData(data_.Get(), &held), S_OK);
@@ -304,7 +305,7 @@ TEST_F(Verbs, TheDrawingLivesUntilTheEndOfItsEditIsTold)
     data_.Reset();
     EXPECT_EQ(site_.refs(), 2u) << "the drawing still holds its site";
     testing_support::PumpMessagesFor(20);
-    EXPECT_EQ(site_.calls.back(), "OnShowWindow(FALSE)");
+    EXPECT_EQ(site_.Calls().back(), "OnShowWindow(FALSE)");
     EXPECT_EQ(site_.refs(), 1u) << "and lets it go once it has told it";
 }
 
@@ -313,7 +314,7 @@ TEST_F(Verbs, AForgedWakeUpRunsNothingButTheWorkThatWasDueAndThatOnce)
     ASSERT_EQ(Verb(OLEIVERB_SHOW), S_OK);
     automation_.ReleaseKept();
     const ULONG before = RefCount(ole_.Get());
-    site_.calls.clear();
+    site_.ClearCalls();
     // The editor gave the edit up: the container is to be told once this call is over.
     ASSERT_EQ(data_->SetData(nullptr, nullptr, FALSE), S_OK);
     ASSERT_EQ(RefCount(ole_.Get()), before + 1) << "the pending work holds the drawing";
@@ -341,10 +342,10 @@ TEST_F(Verbs, AForgedWakeUpRunsNothingButTheWorkThatWasDueAndThatOnce)
         ::PeekMessageW(&message, nullptr, WM_USER, WM_USER, PM_NOREMOVE);
     }
     stranger.join();
-    EXPECT_TRUE(site_.calls.empty()) << "work ran from inside a sent message";
+    EXPECT_TRUE(site_.Calls().empty()) << "work ran from inside a sent message";
 
     testing_support::PumpMessagesFor(50);
-    EXPECT_EQ(site_.calls, (Calls{"OnShowWindow(FALSE)"})) << "the due work ran once, and nothing else";
+    EXPECT_EQ(site_.Calls(), (Calls{"OnShowWindow(FALSE)"})) << "the due work ran once, and nothing else";
     EXPECT_EQ(RefCount(ole_.Get()), before);
     EXPECT_TRUE(::IsWindow(window)) << "no one else closes the window";
 }
@@ -404,7 +405,7 @@ TEST_F(Verbs, HidingKeepsTheSiteAliveWhileItIsBeingCalled)
 TEST_F(Verbs, TheSiteIsACountedReference)
 {
     ULONG before = site_.refs();
-    RecordingClientSite other;
+    ContainerSite other;
     ASSERT_EQ(ole_->SetClientSite(&other), S_OK);
     EXPECT_EQ(site_.refs(), before - 1) << "the previous site is released";
     ComPtr<IOleClientSite> got;

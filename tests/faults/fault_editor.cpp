@@ -56,8 +56,7 @@ int WINAPI WinMain(HINSTANCE, HINSTANCE, LPSTR, int)
     HRESULT hr = ::CoInitialize(nullptr);
     IQuillmorphOLE* bridge = nullptr;
     if (SUCCEEDED(hr))
-        hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                reinterpret_cast<void**>(&bridge));
+        hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&bridge));
     log << "connect=" << (SUCCEEDED(hr) ? "ok" : "failed") << "\n";
 
     const VARIANT ownKey = KeyArgument(std::atoi(key.c_str()));

@@ -25,13 +25,10 @@ namespace faults {
 using bridge_test::Bytes;
 using Microsoft::WRL::ComPtr;
 
-constexpr const wchar_t kServerImage[] = L"QuillmorphOLE.exe";
-constexpr const wchar_t kDrawingStorage[] = L"Drawing1";
+using testing_support::kDrawingStorage;
+using testing_support::kServerImage;
 
-inline std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
+using testing_support::Utf8;
 
 inline Bytes BytesOfText(const std::string& text)
 {
@@ -75,8 +72,8 @@ struct Installation
         };
         for (const auto& copy : copies) {
             if (!::CopyFileW(copy.first.c_str(), copy.second.c_str(), FALSE))
-                installation.error += "copying to " + Narrow(copy.second) +
-                                      " failed: " + std::to_string(::GetLastError()) + "\n";
+                installation.error +=
+                    "copying to " + Utf8(copy.second) + " failed: " + std::to_string(::GetLastError()) + "\n";
         }
         const DWORD registered = testing_support::RegisterServer(installation.Server());
         if (registered != 0)
@@ -186,16 +183,7 @@ public:
     }
 };
 
-inline HRESULT WriteStream(IStorage* storage, const wchar_t* name, const Bytes& bytes)
-{
-    ComPtr<IStream> stream;
-    HRESULT hr =
-        storage->CreateStream(name, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream);
-    ULONG written = 0;
-    if (SUCCEEDED(hr) && !bytes.empty())
-        hr = stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-    return hr;
-}
+using testing_support::WriteStream;
 
 // A compound document at path holding one saved drawing.
 inline HRESULT WriteDocument(const std::wstring& path, const Bytes& native, const Bytes& picture)
@@ -233,11 +221,7 @@ inline Bytes SavedNative(const std::wstring& path)
     return bridge_test::ReadStreamBytes(drawing.Get(), L"ZRN");
 }
 
-inline CLIPFORMAT NativeFormat()
-{
-    return static_cast<CLIPFORMAT>(
-        ::RegisterClipboardFormatA("JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream"));
-}
+using testing_support::NativeFormat;
 
 // Native bytes served by a data object ("failed" when it serves none).
 inline Bytes NativeOf(IDataObject* data)
@@ -305,8 +289,7 @@ public:
             hr = document_->OpenStorage(kDrawingStorage, nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE,
                                         nullptr, 0, &storage_);
         if (SUCCEEDED(hr))
-            hr = ::OleLoad(storage_.Get(), IID_IOleObject, site_,
-                           reinterpret_cast<void**>(ole_.GetAddressOf()));
+            hr = ::OleLoad(storage_.Get(), IID_IOleObject, site_, &ole_);
         if (SUCCEEDED(hr))
             hr = ::OleRun(ole_.Get());
         if (SUCCEEDED(hr))

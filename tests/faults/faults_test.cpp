@@ -44,9 +44,9 @@ protected:
     static ComPtr<IQuillmorphOLE> Automation()
     {
         ComPtr<IQuillmorphOLE> automation;
-        EXPECT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                     reinterpret_cast<void**>(automation.GetAddressOf())),
-                  S_OK);
+        EXPECT_EQ(
+            ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&automation)),
+            S_OK);
         return automation;
     }
 
@@ -87,8 +87,7 @@ TEST_F(Faults, ASiteThatFailsEveryCallAndSinksThatCallBackInStillGetTheEdit)
     // takes itself off after the first.
     FaultSite reader;
     ComPtr<IDataObject> data;
-    ASSERT_EQ(drawing.ole()->QueryInterface(IID_IDataObject, reinterpret_cast<void**>(data.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(drawing.ole()->QueryInterface(IID_PPV_ARGS(&data)), S_OK);
     FORMATETC any = {0, nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     DWORD readerConnection = 0;
     ASSERT_EQ(data->DAdvise(&any, ADVF_NODATA, &reader, &readerConnection), S_OK);

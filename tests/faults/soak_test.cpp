@@ -249,8 +249,7 @@ ComPtr<IStorage> StorageOver(const Bytes& file)
 HRESULT NewDrawing(ComPtr<IPersistStorage>& drawing)
 {
     return ::CoCreateInstance(CLSID_QuillmorphEmbeddedObject, nullptr, CLSCTX_LOCAL_SERVER,
-                              IID_IPersistStorage,
-                              reinterpret_cast<void**>(drawing.ReleaseAndGetAddressOf()));
+                              IID_IPersistStorage, &drawing);
 }
 
 // Runs a program in a working folder and returns its exit code.
@@ -471,9 +470,9 @@ TEST_F(Soak, StorageCyclesAgainstOneServerLeaveNoTrace)
     StorageInterfacePins pins;
     pins.Pin();
     ComPtr<IQuillmorphOLE> automation;
-    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                 reinterpret_cast<void**>(automation.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(
+        ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&automation)),
+        S_OK);
     UniqueKernelHandle server = TheServer();
     ASSERT_TRUE(server);
 
@@ -571,8 +570,7 @@ std::vector<Sample> BaselineEdits(const Installation& install, size_t count, siz
         ComPtr<IPersistStorage> persist;
         ComPtr<IDataObject> data;
         if (FAILED(::CoCreateInstance(bench::kMinimalServerClass, nullptr, CLSCTX_LOCAL_SERVER,
-                                      IID_IQuillmorphOLE,
-                                      reinterpret_cast<void**>(minimal.GetAddressOf()))) ||
+                                      IID_PPV_ARGS(&minimal))) ||
             FAILED(minimal.As(&persist)) || FAILED(minimal.As(&data))) {
             *failure = "starting the minimal server";
             return {};

@@ -21,25 +21,21 @@
 #include "bridge/dispinterface.h"
 #include "bridge/open_edits.h"
 #include "support/counted_unknown.h"
+#include "support/data_object_double.h"
 #include "support/excep_info.h"
 #include "support/test_support.h"
 #include "tests/fuzz/fuzz_support.h"
 
 using Microsoft::WRL::ComPtr;
 
-namespace {
+using namespace testing_support;
 
-const DISPID kTripForward = 0x60020000;
-const DISPID kTripBack = 0x60020001;
-const DISPID kActivate = 0x60020002;
-const DISPID kUpdateAndClose = 0x60020003;
-const DISPID kClose = 0x60020004;
-const DISPID kCloseAll = 0x60020005;
+namespace {
 
 // A drawing in the table of open edits, or one handed to Activate. It never
 // delivers a native document, so that Activate cannot reach a launch; it counts
 // what the bridge hands it.
-class FuzzDrawing : public testing_support::CountedUnknown<IDataObject, true>
+class FuzzDrawing : public testing_support::DataObjectDouble<true>
 {
 public:
     explicit FuzzDrawing(uint32_t behaviour) : behaviour_(behaviour) {}
@@ -71,9 +67,6 @@ public:
             return S_OK;
         }
     }
-    STDMETHOD(GetDataHere)(FORMATETC*, STGMEDIUM*) override { return E_NOTIMPL; }
-    STDMETHOD(QueryGetData)(FORMATETC*) override { return E_NOTIMPL; }
-    STDMETHOD(GetCanonicalFormatEtc)(FORMATETC*, FORMATETC*) override { return E_NOTIMPL; }
     STDMETHOD(SetData)(FORMATETC* format, STGMEDIUM* medium, BOOL) override
     {
         if (!format && !medium)
@@ -82,10 +75,6 @@ public:
             ++dataReceived;
         return S_OK;
     }
-    STDMETHOD(EnumFormatEtc)(DWORD, IEnumFORMATETC**) override { return E_NOTIMPL; }
-    STDMETHOD(DAdvise)(FORMATETC*, DWORD, IAdviseSink*, DWORD*) override { return E_NOTIMPL; }
-    STDMETHOD(DUnadvise)(DWORD) override { return E_NOTIMPL; }
-    STDMETHOD(EnumDAdvise)(IEnumSTATDATA**) override { return E_NOTIMPL; }
 
 private:
     uint32_t behaviour_; // 0: no IDataObject; 1-4: how GetData fails
@@ -439,9 +428,7 @@ protected:
     void Run(fuzz::Random& random, const fuzz::Budget& budget)
     {
         ComPtr<IQuillmorphOLE> bridge;
-        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
-                                                       reinterpret_cast<void**>(bridge.GetAddressOf())),
-                  S_OK);
+        ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_PPV_ARGS(&bridge)), S_OK);
         ComPtr<IDispatch> dispatch;
         ASSERT_EQ(bridge.As(&dispatch), S_OK);
         static const DISPID kMethods[] = {kTripForward,    kTripBack, kActivate, kUpdateAndClose,
@@ -566,9 +553,7 @@ TEST(AutomationFuzzRegressions, KeysThatAreNoValuesNameNoEditAndAreNotRead)
 {
     testing_support::Apartment apartment;
     ComPtr<IQuillmorphOLE> bridge;
-    ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
-                                                   reinterpret_cast<void**>(bridge.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_PPV_ARGS(&bridge)), S_OK);
     ComPtr<FuzzDrawing> drawing(new FuzzDrawing(1));
     const LONG key = NextObjectKey();
     s_openObjects.File(key, static_cast<IDataObject*>(drawing.Get()));

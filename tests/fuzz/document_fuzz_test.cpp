@@ -60,9 +60,10 @@ Bytes ZipSeed(const Bytes& object)
     ZipBuilder zip;
     zip.Add("word/document.xml", Text("<w:document><w:object><v:imagedata r:id=\"rId1\"/>"
                                       "<o:OLEObject r:id=\"rId2\"/></w:object></w:document>"));
-    zip.Add("word/_rels/document.xml.rels",
-            Text("<Relationships><Relationship Id=\"rId1\" Type=\"x/image\" Target=\"media/i.emf\"/>"
-                 "<Relationship Id=\"rId2\" Type=\"x/oleObject\" Target=\"embeddings/o.bin\"/></Relationships>"));
+    zip.Add(
+        "word/_rels/document.xml.rels",
+        Text("<Relationships><Relationship Id=\"rId1\" Type=\"x/image\" Target=\"media/i.emf\"/>"
+             "<Relationship Id=\"rId2\" Type=\"x/oleObject\" Target=\"embeddings/o.bin\"/></Relationships>"));
     zip.Add("word/embeddings/o.bin", object);
     zip.Add("word/media/i.emf", PatternBytes(300, 2), false);
     zip.Add("META-INF/manifest.xml", Text("<manifest:file-entry manifest:full-path=\"Object 1\" "
@@ -94,7 +95,8 @@ Bytes RtfSeed(const Bytes& object)
     const Bytes ole1 = Ole1EmbeddedObject("QUILLMORPHOLE.QuillmorphEmbeddedObject.1", object);
     std::string text = "{\\rtf1\\ansi{\\fonttbl{\\f0 Arial;}}\\pard {\\object\\objemb{\\*\\objclass Q.1}"
                        "{\\*\\objdata " +
-                       RtfHex(ole1) + "}{\\result{\\pict\\emfblip 0a0b0c}}}\\par{\\object{\\*\\objdata \\bin4 ";
+                       RtfHex(ole1) +
+                       "}{\\result{\\pict\\emfblip 0a0b0c}}}\\par{\\object{\\*\\objdata \\bin4 ";
     text += "\x01\x05\x00\x00}}\\'e9\\u233?}";
     return Text(text);
 }
@@ -160,8 +162,8 @@ protected:
         MemorySource source(input.data(), input.size());
         ReadRtfObjects(source, [&](RtfObject object) {
             if (object.size > input.size() || object.offset > input.size())
-                findings_.Fail(iteration, "an object of " + std::to_string(object.size) + " bytes came out of " +
-                                              std::to_string(input.size()));
+                findings_.Fail(iteration, "an object of " + std::to_string(object.size) +
+                                              " bytes came out of " + std::to_string(input.size()));
         });
     }
 
@@ -200,8 +202,8 @@ TEST_F(DocumentFuzz, MutatedZipPresentationAndRtfGiveOnlyResultsWithinTheirInput
             const fuzz::Memory now = fuzz::ProcessMemory();
             fuzz::ExpectBounded(findings_, iteration, now, &baseline, &fuzz::Memory::peakVirtual,
                                 "peak address space", bound, "");
-            fuzz::ExpectBounded(findings_, iteration, now, &baseline, &fuzz::Memory::privateBytes, "private bytes",
-                                bound, "");
+            fuzz::ExpectBounded(findings_, iteration, now, &baseline, &fuzz::Memory::privateBytes,
+                                "private bytes", bound, "");
         }
     }
     findings_.Report(iteration, budget);

@@ -252,7 +252,7 @@ protected:
         CRegObject registrar;
         registrar.DefineReplacement(L"Module", L"\"C:\\Program Files\\Fuzz\\resources\\QuillmorphOLE.exe\"");
         registrar.DefineReplacement(L"Module_Raw", L"C:\\Program Files\\Fuzz\\resources\\QuillmorphOLE.exe");
-        CRegScriptParser parser(registrar, ScriptTarget{perUser_, 0});
+        CRegScriptParser parser(registrar.Replacements(), ScriptTarget{perUser_, 0});
         return parser.ApplyScript(text.c_str(), registerEntries);
     }
 

@@ -31,8 +31,7 @@ constexpr DWORD kCreateMode = STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIV
 ComPtr<IOleObject> NewDrawing()
 {
     ComPtr<IOleObject> drawing;
-    CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IOleObject,
-                                          reinterpret_cast<void**>(drawing.GetAddressOf()));
+    CreateObjectInstance<CEmbeddedObject>(nullptr, IID_PPV_ARGS(&drawing));
     return drawing;
 }
 
@@ -81,13 +80,7 @@ Bytes BytesOf(ILockBytes* lockBytes)
     return bytes;
 }
 
-Bytes PictureBits(HENHMETAFILE picture)
-{
-    Bytes bits(::GetEnhMetaFileBits(picture, 0, nullptr));
-    if (!bits.empty())
-        ::GetEnhMetaFileBits(picture, static_cast<UINT>(bits.size()), bits.data());
-    return bits;
-}
+using testing_support::PictureBits;
 
 UniqueEnhMetaFile MakePicture(fuzz::Random& random)
 {
@@ -170,8 +163,7 @@ Bytes SavedByTheDrawing(fuzz::Random& random)
 Bytes MadeByTripForward(fuzz::Random& random)
 {
     ComPtr<IQuillmorphOLE> bridge;
-    CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
-                                         reinterpret_cast<void**>(bridge.GetAddressOf()));
+    CreateObjectInstance<CDispinterface>(nullptr, IID_PPV_ARGS(&bridge));
     Bytes native = random.Fill(random.Size(5000));
     UniqueEnhMetaFile picture = MakePicture(random);
     Bytes bits = PictureBits(picture.get());

@@ -28,7 +28,7 @@ HRESULT RowsOf(const char* script, std::vector<PackageRow>* rows)
     registrar.DefineReplacement(L"Module", L"\"\xE000\"");
     std::wstring expanded;
     std::vector<ScriptEntry> entries;
-    HRESULT hr = CRegScriptParser(registrar, ScriptTarget{}).ExpandScript(script, &expanded);
+    HRESULT hr = CRegScriptParser(registrar.Replacements(), ScriptTarget{}).ExpandScript(script, &expanded);
     if (SUCCEEDED(hr))
         hr = ListScriptEntries(expanded, &entries);
     return SUCCEEDED(hr) ? ClassRows(entries, kStandIn, kReferences, rows) : hr;

@@ -36,7 +36,6 @@ using editor_double::Utf8;
 
 namespace {
 
-const wchar_t kServerImage[] = L"QuillmorphOLE.exe";
 const wchar_t kUpgradeCode[] = L"{A97DB058-E866-4CD8-8A3A-DF94A8D49F8D}";
 const wchar_t kFolder[] = L"C:\\Program Files\\Quillmorph Package";
 // Where the packages keep the folder they went to (in the 32-bit view).
@@ -128,12 +127,13 @@ std::wstring FileVersion(const std::wstring& path)
 {
     DWORD ignored = 0;
     std::vector<BYTE> block(::GetFileVersionInfoSizeW(path.c_str(), &ignored));
-    VS_FIXEDFILEINFO* info = nullptr;
+    void* found = nullptr;
     UINT size = 0;
     if (block.empty() ||
         !::GetFileVersionInfoW(path.c_str(), 0, static_cast<DWORD>(block.size()), block.data()) ||
-        !::VerQueryValueW(block.data(), L"\\", reinterpret_cast<void**>(&info), &size) || !info)
+        !::VerQueryValueW(block.data(), L"\\", &found, &size) || !found)
         return L"";
+    const auto* info = static_cast<const VS_FIXEDFILEINFO*>(found);
     return std::to_wstring(HIWORD(info->dwFileVersionMS)) + L"." +
            std::to_wstring(LOWORD(info->dwFileVersionMS)) + L"." +
            std::to_wstring(HIWORD(info->dwFileVersionLS));
@@ -548,9 +548,9 @@ TEST(SignedServer, RegistersAndServes)
     {
         ASSERT_EQ(::CoInitialize(nullptr), S_OK);
         ComPtr<IQuillmorphOLE> bridge;
-        EXPECT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                     reinterpret_cast<void**>(bridge.GetAddressOf())),
-                  S_OK);
+        EXPECT_EQ(
+            ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&bridge)),
+            S_OK);
         if (bridge) {
             EXPECT_EQ(bridge->CloseAll(), S_OK);
         }

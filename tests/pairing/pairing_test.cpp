@@ -27,8 +27,6 @@ using namespace testing_support;
 
 namespace {
 
-const wchar_t kServerImage[] = L"QuillmorphOLE.exe";
-
 #ifdef QUILLMORPH_PAIRED_SERVER_EXE
 const wchar_t* const kPairedServer = QUILLMORPH_PAIRED_SERVER_EXE;
 const wchar_t* const kPairedDrawingApp = QUILLMORPH_PAIRED_DRAWING_APP;
@@ -37,10 +35,7 @@ const wchar_t* const kPairedServer = nullptr;
 const wchar_t* const kPairedDrawingApp = nullptr;
 #endif
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
+using testing_support::Utf8;
 
 const char* Bits(bool is32Bit)
 {
@@ -55,7 +50,7 @@ bool ContainerIs32Bit()
 
 Bytes FileBytes(const std::wstring& path)
 {
-    std::ifstream in(Narrow(path), std::ios::binary);
+    std::ifstream in(Utf8(path), std::ios::binary);
     return Bytes(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
@@ -95,7 +90,7 @@ protected:
         ::CreateDirectoryW(install_.c_str(), nullptr);
         ::CreateDirectoryW((install_ + L"\\resources").c_str(), nullptr);
         const std::wstring server = install_ + L"\\resources\\QuillmorphOLE.exe";
-        ASSERT_TRUE(::CopyFileW(built.c_str(), server.c_str(), FALSE)) << Narrow(server);
+        ASSERT_TRUE(::CopyFileW(built.c_str(), server.c_str(), FALSE)) << Utf8(server);
         ASSERT_TRUE(::CopyFileW(kPairedDrawingApp, InstallFile(L"Quillmorph.exe").c_str(), FALSE));
         for (const wchar_t* old :
              {L"editor-0.log", L"editor-0.native", L"editor-0.emf", L"editor-0.received"})
@@ -154,7 +149,7 @@ TEST_P(Pairing, AContainerInsertsADrawingThatTheOtherBitnessEditsAndReloadsItWit
     // The primary verb: the drawing application of the other bitness returns
     // the edit through the automation interface.
     {
-        std::ofstream(Narrow(InstallFile(L"editor-action.txt"))) << "update";
+        std::ofstream(Utf8(InstallFile(L"editor-action.txt"))) << "update";
     }
     ASSERT_EQ(drawing.Edit(), S_OK);
     std::map<std::string, std::string> log = WaitForEditorLog(InstallFile(L"editor-0.log"));

@@ -25,9 +25,6 @@ using namespace testing_support;
 
 namespace {
 
-constexpr const wchar_t* kServerImage = L"QuillmorphOLE.exe";
-constexpr const wchar_t* kAutomationClass = L"CLSID\\{7A3E51C0-4B2D-4E8F-9C61-2D5B8F0A13E7}";
-constexpr const wchar_t* kEmbeddedClass = L"CLSID\\{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}";
 constexpr const wchar_t* kLibId = L"{9B6C2E14-F3A7-4D58-B1E0-6A4C8D2F7E95}";
 constexpr const wchar_t* kTypeLibKey = L"TypeLib\\{9B6C2E14-F3A7-4D58-B1E0-6A4C8D2F7E95}";
 const wchar_t* const kProgIds[] = {
@@ -55,10 +52,7 @@ std::wstring Under(const wchar_t* base, const std::wstring& path)
     return *base ? std::wstring(base) + L"\\" + path : path;
 }
 
-std::string Narrow(const std::wstring& text)
-{
-    return std::string(text.begin(), text.end());
-}
+using testing_support::Utf8;
 
 // Server processes that this test started: those running now that were not
 // running before (a server left behind by an earlier program is not ours).
@@ -175,7 +169,7 @@ protected:
     // HKEY_CLASSES_ROOT), for a server at exe, as processes of view see them.
     static void ExpectClassEntries(HKEY root, const wchar_t* base, const std::wstring& exe, REGSAM view)
     {
-        SCOPED_TRACE(Narrow(Under(base, L"")) + ViewName(view));
+        SCOPED_TRACE(Utf8(Under(base, L"")) + ViewName(view));
         auto Read = [&](const std::wstring& path, const wchar_t* name = nullptr) {
             return ReadString(root, path, name, view);
         };
@@ -243,11 +237,11 @@ protected:
 
     static void ExpectNoClassEntries(HKEY root, const wchar_t* base, REGSAM view)
     {
-        SCOPED_TRACE(Narrow(Under(base, L"")) + ViewName(view));
+        SCOPED_TRACE(Utf8(Under(base, L"")) + ViewName(view));
         EXPECT_FALSE(KeyExists(root, Under(base, kAutomationClass), view));
         EXPECT_FALSE(KeyExists(root, Under(base, kEmbeddedClass), view));
         for (const wchar_t* progId : kProgIds)
-            EXPECT_FALSE(KeyExists(root, Under(base, progId), view)) << Narrow(progId);
+            EXPECT_FALSE(KeyExists(root, Under(base, progId), view)) << Utf8(progId);
     }
 
     // Everything registration writes, in both views (each key prefixed with
@@ -279,7 +273,7 @@ TEST_F(RegistrationSwitches, EachSwitchEndsTheProcessAtOnceWithItsStatus)
          {L"/RegServer", L"-unregserver", L"/RegServerPerUser", L"-UNREGSERVERPERUSER"}) {
         DWORD elapsed = 0;
         DWORD code = RunProcess(ServerExePath(), arguments, 30000, &elapsed);
-        EXPECT_EQ(code, 0u) << Narrow(arguments);
+        EXPECT_EQ(code, 0u) << Utf8(arguments);
         EXPECT_LT(elapsed, 10000u) << "a switch never waits for clients";
     }
     EXPECT_TRUE(WaitForNoNewServer(before, 0)) << "no switch starts a server";
@@ -315,9 +309,9 @@ TEST_F(RegistrationSwitches, RegServerRegistersTheTypeLibraryForLateBinding)
     // Late bound, through the running server: names resolve from the
     // registered library and the interface is marshalled with it.
     ComPtr<IDispatch> automation;
-    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IDispatch,
-                                 reinterpret_cast<void**>(automation.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(
+        ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&automation)),
+        S_OK);
     OLECHAR name[] = L"CloseAll";
     LPOLESTR names[] = {name};
     DISPID dispid = DISPID_UNKNOWN;
@@ -420,7 +414,7 @@ TEST_F(RegistrationSwitches, PerUserFormsWriteAndRemoveUnderTheUsersClassesOnly)
 TEST_F(RegistrationSwitches, PathsWithBlanksAndSingleQuotesAreWrittenWhole)
 {
     for (const wchar_t* folder : {L"C:\\Program Files\\Quillmorph Switch Test", L"C:\\Quill'morph"}) {
-        SCOPED_TRACE(Narrow(folder));
+        SCOPED_TRACE(Utf8(folder));
         ServerCopy copy(folder);
         ASSERT_TRUE(copy.copied());
         ASSERT_EQ(RegisterServer(copy.exe()), 0u);

@@ -15,6 +15,7 @@
 #include "app/server_module.h"
 #include "registration/registrar.h"
 #include "registration/registry_script.h"
+#include "registration/script_grammar.h"
 #include "registration/server_registration.h"
 #include "registry_reader.h"
 #include "support/test_support.h"
@@ -70,7 +71,7 @@ protected:
 
     HRESULT ApplyRaw(const std::string& script, bool registerEntries = true)
     {
-        CRegScriptParser parser(registrar_, target_);
+        CRegScriptParser parser(registrar_.Replacements(), target_);
         return parser.ApplyScript(script.c_str(), registerEntries);
     }
 
@@ -81,7 +82,7 @@ protected:
 
     HRESULT Expand(const std::string& script, std::string* expanded)
     {
-        CRegScriptParser parser(registrar_, target_);
+        CRegScriptParser parser(registrar_.Replacements(), target_);
         std::wstring text;
         HRESULT hr = parser.ExpandScript(script.c_str(), &text);
         // The expanded text is UTF-16; these scripts are ASCII.

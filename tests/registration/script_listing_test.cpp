@@ -44,13 +44,14 @@ protected:
     HRESULT List(const char* script, std::vector<ScriptEntry>* entries)
     {
         std::wstring expanded;
-        HRESULT hr = CRegScriptParser(registrar_, ScriptTarget{}).ExpandScript(script, &expanded);
+        HRESULT hr =
+            CRegScriptParser(registrar_.Replacements(), ScriptTarget{}).ExpandScript(script, &expanded);
         return SUCCEEDED(hr) ? ListScriptEntries(expanded, entries) : hr;
     }
 
     HRESULT Apply(const char* script)
     {
-        return CRegScriptParser(registrar_, ScriptTarget{}).ApplyScript(script, true);
+        return CRegScriptParser(registrar_.Replacements(), ScriptTarget{}).ApplyScript(script, true);
     }
 
     CRegObject registrar_;

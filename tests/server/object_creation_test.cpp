@@ -27,8 +27,7 @@ LONG ProcessLockCount()
 ComPtr<IClassFactory> FactoryFor(InstanceCreatorFunc creator)
 {
     ComPtr<IClassFactory> factory;
-    HRESULT hr = CreateClassFactory(reinterpret_cast<void*>(creator), IID_IClassFactory,
-                                    reinterpret_cast<void**>(factory.GetAddressOf()));
+    HRESULT hr = CreateClassFactory(reinterpret_cast<void*>(creator), IID_PPV_ARGS(&factory));
     EXPECT_EQ(hr, S_OK);
     return factory;
 }
@@ -112,41 +111,31 @@ TEST(InterfaceTable, FunctionEntriesFailForTheirOwnIdAndPassOnOtherwise)
 TEST_F(ObjectCreation, BothClassesAnswerExactlyTheirInterfaces)
 {
     ComPtr<IUnknown> drawing;
-    ASSERT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IUnknown,
-                                                    reinterpret_cast<void**>(drawing.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IUnknown, &drawing), S_OK);
     ComPtr<IUnknown> unknown;
     for (const IID* iid : {&IID_IOleObject, &IID_IDataObject, &IID_IPersistStorage, &IID_IPersist})
-        EXPECT_EQ(drawing->QueryInterface(*iid, reinterpret_cast<void**>(unknown.ReleaseAndGetAddressOf())),
-                  S_OK);
+        EXPECT_EQ(drawing->QueryInterface(*iid, &unknown), S_OK);
     ComPtr<IOleObject> ole;
     ASSERT_EQ(drawing.As(&ole), S_OK);
     EXPECT_EQ(ole.Get(), static_cast<IOleObject*>(static_cast<CEmbeddedObject*>(
                              static_cast<CComObject<CEmbeddedObject>*>(ole.Get()))));
     EXPECT_EQ(static_cast<IUnknown*>(ole.Get()), drawing.Get()) << "IUnknown is the IOleObject pointer";
     for (const IID* iid : {&IID_IViewObject, &IID_IOleCache, &IID_IOleInPlaceObject, &IID_IDispatch})
-        EXPECT_EQ(drawing->QueryInterface(*iid, reinterpret_cast<void**>(unknown.ReleaseAndGetAddressOf())),
-                  E_NOINTERFACE);
+        EXPECT_EQ(drawing->QueryInterface(*iid, &unknown), E_NOINTERFACE);
 
     ComPtr<IUnknown> automation;
-    ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE,
-                                                   reinterpret_cast<void**>(automation.GetAddressOf())),
-              S_OK);
+    ASSERT_EQ(CreateObjectInstance<CDispinterface>(nullptr, IID_IQuillmorphOLE, &automation), S_OK);
     ComPtr<IUnknown> viaDispatch;
-    EXPECT_EQ(automation->QueryInterface(IID_IDispatch, reinterpret_cast<void**>(viaDispatch.GetAddressOf())),
-              S_OK);
+    EXPECT_EQ(automation->QueryInterface(IID_IDispatch, &viaDispatch), S_OK);
     EXPECT_EQ(viaDispatch.Get(), automation.Get());
-    EXPECT_EQ(automation->QueryInterface(IID_IOleObject,
-                                         reinterpret_cast<void**>(unknown.ReleaseAndGetAddressOf())),
-              E_NOINTERFACE);
+    EXPECT_EQ(automation->QueryInterface(IID_IOleObject, &unknown), E_NOINTERFACE);
 }
 
 TEST_F(ObjectCreation, AnInstanceHoldsOneProcessLockForItsLifetime)
 {
     LONG before = ProcessLockCount();
     IUnknown* p = nullptr;
-    ASSERT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_IUnknown, reinterpret_cast<void**>(&p)),
-              S_OK);
+    ASSERT_EQ(CreateObjectInstance<CEmbeddedObject>(nullptr, IID_PPV_ARGS(&p)), S_OK);
     EXPECT_EQ(ProcessLockCount(), before + 1);
     EXPECT_EQ(p->AddRef(), 2u);
     EXPECT_EQ(p->Release(), 1u);
@@ -204,11 +193,11 @@ TEST_F(ObjectCreation, TheClassObjectTakesNoLockAndAnswersOnlyIClassFactory)
     LONG before = ProcessLockCount();
     IUnknown* unknown = nullptr;
     ASSERT_EQ(CreateClassFactory(reinterpret_cast<void*>(&CreateObjectInstance<CEmbeddedObject>),
-                                 IID_IUnknown, reinterpret_cast<void**>(&unknown)),
+                                 IID_PPV_ARGS(&unknown)),
               S_OK);
     EXPECT_EQ(ProcessLockCount(), before);
     IClassFactory* factory = nullptr;
-    ASSERT_EQ(unknown->QueryInterface(IID_IClassFactory, reinterpret_cast<void**>(&factory)), S_OK);
+    ASSERT_EQ(unknown->QueryInterface(IID_PPV_ARGS(&factory)), S_OK);
     EXPECT_EQ(static_cast<IUnknown*>(factory), unknown);
     void* other = nullptr;
     EXPECT_EQ(unknown->QueryInterface(IID_IOleObject, &other), E_NOINTERFACE);
@@ -255,12 +244,10 @@ TEST_F(ObjectCreation, RegistersBothClassesAutomationFirstAndRevokesThem)
     // The registered class object serves creation requests made in this process.
     ComPtr<IClassFactory> factory;
     ASSERT_EQ(::CoGetClassObject(CLSID_QuillmorphEmbeddedObject, CLSCTX_LOCAL_SERVER, nullptr,
-                                 IID_IClassFactory, reinterpret_cast<void**>(factory.GetAddressOf())),
+                                 IID_PPV_ARGS(&factory)),
               S_OK);
     ComPtr<IOleObject> drawing;
-    EXPECT_EQ(
-        factory->CreateInstance(nullptr, IID_IOleObject, reinterpret_cast<void**>(drawing.GetAddressOf())),
-        S_OK);
+    EXPECT_EQ(factory->CreateInstance(nullptr, IID_IOleObject, &drawing), S_OK);
     drawing.Reset();
     factory.Reset();
     EXPECT_EQ(RevokeClassObjects(), S_OK);
@@ -284,9 +271,7 @@ TEST_F(ObjectCreation, ClassObjectsRefuseNewInstancesOnceTheServingProcessIsStop
         // process is on its way out.
         UniqueKernelHandle monitor(module.StartShutdownMonitor());
         ASSERT_TRUE(monitor);
-        ASSERT_EQ(
-            factory->CreateInstance(nullptr, IID_IUnknown, reinterpret_cast<void**>(drawing.GetAddressOf())),
-            S_OK);
+        ASSERT_EQ(factory->CreateInstance(nullptr, IID_IUnknown, &drawing), S_OK);
         EXPECT_FALSE(module.IsStopping()) << "instances come and go while the server serves";
         drawing.Reset();
         EXPECT_TRUE(module.IsStopping());

@@ -13,8 +13,6 @@ using namespace testing_support;
 
 namespace {
 
-constexpr const wchar_t* kServerImage = L"QuillmorphOLE.exe";
-
 class ServerProcess : public ::testing::Test
 {
 protected:
@@ -55,9 +53,7 @@ protected:
     void ExpectInstanceKeepsServerAlive(const CLSID& clsid, REFIID iid)
     {
         ComPtr<IUnknown> instance;
-        ASSERT_EQ(::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, iid,
-                                     reinterpret_cast<void**>(instance.GetAddressOf())),
-                  S_OK);
+        ASSERT_EQ(::CoCreateInstance(clsid, nullptr, CLSCTX_LOCAL_SERVER, iid, &instance), S_OK);
         UniqueKernelHandle server = TheServer();
         ASSERT_TRUE(server);
         EXPECT_EQ(::WaitForSingleObject(server.get(), 2000), static_cast<DWORD>(WAIT_TIMEOUT))
@@ -88,13 +84,12 @@ TEST_F(ServerProcess, OneServerServesEveryInstanceOfBothClasses)
 {
     ComPtr<IUnknown> first, second, third;
     ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphEmbeddedObject, nullptr, CLSCTX_LOCAL_SERVER, IID_IOleObject,
-                                 reinterpret_cast<void**>(first.GetAddressOf())),
+                                 &first),
               S_OK);
-    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IUnknown,
-                                 reinterpret_cast<void**>(second.GetAddressOf())),
+    ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&second)),
               S_OK);
     ASSERT_EQ(::CoCreateInstance(CLSID_QuillmorphEmbeddedObject, nullptr, CLSCTX_LOCAL_SERVER,
-                                 IID_IPersistStorage, reinterpret_cast<void**>(third.GetAddressOf())),
+                                 IID_IPersistStorage, &third),
               S_OK);
     UniqueKernelHandle server = TheServer();
     ASSERT_TRUE(server);
@@ -109,7 +104,7 @@ TEST_F(ServerProcess, AnUnofferedInterfaceFailsAndTheServerStillEnds)
 {
     ComPtr<IUnknown> instance;
     EXPECT_EQ(::CoCreateInstance(CLSID_QuillmorphEmbeddedObject, nullptr, CLSCTX_LOCAL_SERVER,
-                                 IID_IViewObject, reinterpret_cast<void**>(instance.GetAddressOf())),
+                                 IID_IViewObject, &instance),
               E_NOINTERFACE);
     EXPECT_FALSE(instance);
     // The failed creation took the count from 0 to 1 and back, which starts the

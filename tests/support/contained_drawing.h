@@ -42,7 +42,7 @@ public:
             hr = document_->CreateStorage(kStorageName, mode, 0, 0, &storage_);
         if (SUCCEEDED(hr))
             hr = ::OleCreate(CLSID_QuillmorphEmbeddedObject, IID_IOleObject, OLERENDER_DRAW, nullptr, site_,
-                             storage_.Get(), reinterpret_cast<void**>(ole_.GetAddressOf()));
+                             storage_.Get(), &ole_);
         return SUCCEEDED(hr) ? Run() : hr;
     }
 
@@ -55,8 +55,7 @@ public:
             hr = document_->OpenStorage(kStorageName, nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr,
                                         0, &storage_);
         if (SUCCEEDED(hr))
-            hr = ::OleLoad(storage_.Get(), IID_IOleObject, site_,
-                           reinterpret_cast<void**>(ole_.GetAddressOf()));
+            hr = ::OleLoad(storage_.Get(), IID_IOleObject, site_, &ole_);
         return SUCCEEDED(hr) ? Run() : hr;
     }
 

@@ -1,10 +1,11 @@
 #pragma once
 
 // A container's site for one embedded drawing, with its advise sink: a test
-// double that counts the notifications the drawing sends, writes down every
-// call in order, and answers every site call with success. Given the drawing
-// and its storage, SaveObject saves the drawing there, as a container does. It
-// lives as long as the test that made it.
+// double that counts the notifications the drawing sends and the references it
+// holds, writes down every call in order, and answers every site call with
+// success. Given the drawing and its storage, SaveObject saves the drawing
+// there, as a container does; saveResult makes SaveObject fail instead. It
+// lives as long as the test that made it, which holds the first reference.
 
 #include <windows.h>
 #include <ole2.h>
@@ -28,8 +29,13 @@ public:
     std::atomic<int> hiddenWindows{0};
 
     // Where SaveObject saves the drawing (not counted: the test keeps both).
-    IOleObject* drawing = nullptr;
+    IUnknown* drawing = nullptr;
     IStorage* storage = nullptr;
+    // What SaveObject answers; a failure saves nothing.
+    HRESULT saveResult = S_OK;
+
+    // The references held: 1, the test's own, when nobody else holds the site.
+    ULONG refs() const { return refs_; }
 
     virtual ~ContainerSite() = default;
 
@@ -57,14 +63,17 @@ public:
             *ppv = static_cast<IAdviseSink*>(this);
         else
             return E_NOINTERFACE;
+        AddRef();
         return S_OK;
     }
-    STDMETHOD_(ULONG, AddRef)() override { return 2; }
-    STDMETHOD_(ULONG, Release)() override { return 1; }
+    STDMETHOD_(ULONG, AddRef)() override { return ++refs_; }
+    STDMETHOD_(ULONG, Release)() override { return --refs_; }
     STDMETHOD(SaveObject)() override
     {
         Record("SaveObject");
-        return drawing && storage ? SaveLikeAContainer(drawing, storage) : S_OK;
+        if (FAILED(saveResult) || !drawing || !storage)
+            return saveResult;
+        return SaveLikeAContainer(drawing, storage);
     }
     STDMETHOD(GetMoniker)(DWORD, DWORD, IMoniker**) override { return E_NOTIMPL; }
     STDMETHOD(GetContainer)(IOleContainer** container) override
@@ -106,6 +115,7 @@ protected:
     }
 
 private:
+    std::atomic<ULONG> refs_{1};
     mutable std::mutex callsLock_;
     std::vector<std::string> calls_;
 };

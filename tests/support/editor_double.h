@@ -18,16 +18,15 @@
 
 #include "quillmorphole.h"
 #include "server/handles.h"
+#include "support/pictures.h"
+#include "support/text.h"
 
 namespace editor_double {
 
 using Bytes = std::vector<unsigned char>;
 
 // What the editors log is UTF-8, whatever letters the paths hold.
-inline std::string Utf8(const std::wstring& text)
-{
-    return std::filesystem::path(text).u8string();
-}
+using testing_support::Utf8;
 
 // The arguments as a real drawing application reads them: its UTF-16 command
 // line split by the platform, the program first.
@@ -98,11 +97,8 @@ inline Bytes NewPicture(int key)
     HDC dc = ::CreateEnhMetaFileW(nullptr, nullptr, &frame, nullptr);
     ::Rectangle(dc, 5 + key % 50, 5, 90, 70);
     ::Ellipse(dc, 20, 20, 60, 50 + key % 50);
-    HENHMETAFILE picture = ::CloseEnhMetaFile(dc);
-    Bytes bits(::GetEnhMetaFileBits(picture, 0, nullptr));
-    ::GetEnhMetaFileBits(picture, static_cast<UINT>(bits.size()), bits.data());
-    ::DeleteEnhMetaFile(picture);
-    return bits;
+    UniqueEnhMetaFile picture(::CloseEnhMetaFile(dc));
+    return testing_support::PictureBits(picture.get());
 }
 
 inline HRESULT Update(IQuillmorphOLE* bridge, const Bytes& native, const Bytes& picture, VARIANT key)

@@ -15,6 +15,7 @@
 #include <wrl/client.h>
 
 #include "support/counted_unknown.h"
+#include "support/forwarding_storage.h"
 
 namespace testing_support {
 
@@ -77,12 +78,12 @@ private:
     bool lied_ = false;
 };
 
-class LyingStorage : public CountedUnknown<IStorage, true>
+class LyingStorage : public ForwardingStorage<true>
 {
 public:
     // The real storage's streams, except that the one named liar is stream.
     LyingStorage(IStorage* real, const wchar_t* liar, LyingStream* stream)
-        : real_(real), liar_(liar), stream_(stream)
+        : ForwardingStorage(real), liar_(liar), stream_(stream)
     {
     }
 
@@ -96,50 +97,8 @@ public:
         }
         return real_->OpenStream(name, reserved, mode, reserved2, out);
     }
-    STDMETHOD(CreateStream)(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStream** out) override
-    {
-        return real_->CreateStream(name, mode, r1, r2, out);
-    }
-    STDMETHOD(CreateStorage)(const OLECHAR* name, DWORD mode, DWORD r1, DWORD r2, IStorage** out) override
-    {
-        return real_->CreateStorage(name, mode, r1, r2, out);
-    }
-    STDMETHOD(OpenStorage)
-    (const OLECHAR* name, IStorage* priority, DWORD mode, SNB exclude, DWORD reserved,
-     IStorage** out) override
-    {
-        return real_->OpenStorage(name, priority, mode, exclude, reserved, out);
-    }
-    STDMETHOD(CopyTo)(DWORD count, const IID* excluded, SNB names, IStorage* to) override
-    {
-        return real_->CopyTo(count, excluded, names, to);
-    }
-    STDMETHOD(MoveElementTo)(const OLECHAR* name, IStorage* to, const OLECHAR* newName, DWORD flags) override
-    {
-        return real_->MoveElementTo(name, to, newName, flags);
-    }
-    STDMETHOD(Commit)(DWORD flags) override { return real_->Commit(flags); }
-    STDMETHOD(Revert)() override { return real_->Revert(); }
-    STDMETHOD(EnumElements)(DWORD r1, void* r2, DWORD r3, IEnumSTATSTG** out) override
-    {
-        return real_->EnumElements(r1, r2, r3, out);
-    }
-    STDMETHOD(DestroyElement)(const OLECHAR* name) override { return real_->DestroyElement(name); }
-    STDMETHOD(RenameElement)(const OLECHAR* from, const OLECHAR* to) override
-    {
-        return real_->RenameElement(from, to);
-    }
-    STDMETHOD(SetElementTimes)
-    (const OLECHAR* name, const FILETIME* c, const FILETIME* a, const FILETIME* m) override
-    {
-        return real_->SetElementTimes(name, c, a, m);
-    }
-    STDMETHOD(SetClass)(REFCLSID clsid) override { return real_->SetClass(clsid); }
-    STDMETHOD(SetStateBits)(DWORD bits, DWORD mask) override { return real_->SetStateBits(bits, mask); }
-    STDMETHOD(Stat)(STATSTG* stat, DWORD flags) override { return real_->Stat(stat, flags); }
 
 private:
-    Microsoft::WRL::ComPtr<IStorage> real_;
     std::wstring liar_;
     Microsoft::WRL::ComPtr<LyingStream> stream_;
 };

@@ -149,11 +149,26 @@ bool Runs32BitPrograms()
     return ::GetFileAttributesW(kernel.c_str()) != INVALID_FILE_ATTRIBUTES;
 }
 
+CLIPFORMAT NativeFormat()
+{
+    return static_cast<CLIPFORMAT>(
+        ::RegisterClipboardFormatA("JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream"));
+}
+
+HRESULT WriteStream(IStorage* storage, const wchar_t* name, const std::vector<BYTE>& bytes)
+{
+    Microsoft::WRL::ComPtr<IStream> stream;
+    HRESULT hr =
+        storage->CreateStream(name, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &stream);
+    if (FAILED(hr) || bytes.empty())
+        return hr;
+    ULONG written = 0;
+    return stream->Write(bytes.data(), static_cast<ULONG>(bytes.size()), &written);
+}
+
 std::vector<BYTE> NativeDataOf(IDataObject* data)
 {
-    FORMATETC format = {static_cast<CLIPFORMAT>(::RegisterClipboardFormatA(
-                            "JAVA_DATAFLAVOR:chemical/x-vantrelis-zrn; class=java.io.InputStream")),
-                        nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
+    FORMATETC format = {NativeFormat(), nullptr, DVASPECT_CONTENT, -1, TYMED_HGLOBAL};
     StgMediumGuard medium;
     EXPECT_EQ(data->GetData(&format, medium.put()), S_OK);
     if (!medium->hGlobal)
@@ -235,8 +250,7 @@ HRESULT SaveLikeAContainer(IUnknown* drawing, IStorage* storage)
     if (!drawing || !storage)
         return E_POINTER;
     Microsoft::WRL::ComPtr<IPersistStorage> persist;
-    HRESULT hr =
-        drawing->QueryInterface(IID_IPersistStorage, reinterpret_cast<void**>(persist.GetAddressOf()));
+    HRESULT hr = drawing->QueryInterface(IID_PPV_ARGS(&persist));
     if (FAILED(hr))
         return hr;
     hr = ::OleSave(persist.Get(), storage, TRUE);

@@ -11,8 +11,30 @@
 #include <vector>
 
 #include "server/handles.h"
+#include "support/pictures.h"
+#include "support/text.h"
 
 namespace testing_support {
+
+// The server's image name, as the list of processes shows it.
+constexpr wchar_t kServerImage[] = L"QuillmorphOLE.exe";
+// The keys of the server's two classes below the classes root.
+constexpr wchar_t kAutomationClass[] = L"CLSID\\{7A3E51C0-4B2D-4E8F-9C61-2D5B8F0A13E7}";
+constexpr wchar_t kEmbeddedClass[] = L"CLSID\\{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}";
+// The storage in which the tests' compound documents keep their drawing.
+constexpr wchar_t kDrawingStorage[] = L"Drawing1";
+
+// The dispatch ids of the automation interface's six methods, in the order
+// the interface declares them.
+enum AutomationDispId : DISPID
+{
+    kTripForward = 0x60020000,
+    kTripBack,
+    kActivate,
+    kUpdateAndClose,
+    kClose,
+    kCloseAll,
+};
 
 // Enters a single-threaded apartment for the scope.
 class Apartment
@@ -90,6 +112,12 @@ bool Is32BitExecutable(const std::wstring& exe);
 // 32-bit program skip there, saying why.
 bool Runs32BitPrograms();
 extern const char kNo32BitPrograms[];
+
+// The clipboard format of the drawing application's native document.
+CLIPFORMAT NativeFormat();
+
+// Writes bytes as the stream name of storage, made afresh.
+HRESULT WriteStream(IStorage* storage, const wchar_t* name, const std::vector<BYTE>& bytes);
 
 // The native document that a drawing serves through data (the native-data
 // flavour on a global block); empty when it serves none.

@@ -28,9 +28,6 @@ using editor_double::Utf8;
 
 namespace {
 
-const wchar_t kServerImage[] = L"QuillmorphOLE.exe";
-const wchar_t kAutomationClass[] = L"CLSID\\{7A3E51C0-4B2D-4E8F-9C61-2D5B8F0A13E7}";
-const wchar_t kEmbeddedClass[] = L"CLSID\\{3C94F2A8-6D1B-47E5-A0C3-95E2B7D4F168}";
 const wchar_t kTypeLibPath[] = L"TypeLib\\{9B6C2E14-F3A7-4D58-B1E0-6A4C8D2F7E95}\\1.0\\0\\win32";
 const REGSAM kViews[] = {KEY_WOW64_64KEY, KEY_WOW64_32KEY};
 
@@ -166,7 +163,7 @@ TEST_P(AnyFolder, TheServerRegistersEditsAndUnregistersFromThere)
         if (attempt)
             ::Sleep(500);
         activated = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                       reinterpret_cast<void**>(bridge.ReleaseAndGetAddressOf()));
+                                       &bridge);
     }
     ASSERT_EQ(activated, S_OK);
     const Bytes native = PatternBytes(5000, 12);

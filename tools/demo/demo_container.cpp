@@ -297,8 +297,7 @@ int Run(const std::wstring& folder)
     ULONGLONG t = ::GetTickCount64();
 
     ComPtr<IQuillmorphOLE> server;
-    HRESULT hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                    reinterpret_cast<void**>(server.GetAddressOf()));
+    HRESULT hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server));
     Report("start the server's automation class", hr, t);
     if (FAILED(hr))
         return 1;
@@ -335,7 +334,7 @@ int Run(const std::wstring& folder)
     if (SUCCEEDED(hr))
         hr = pasted->CopyTo(0, nullptr, nullptr, drawing.Get());
     if (SUCCEEDED(hr))
-        hr = ::OleLoad(drawing.Get(), IID_IOleObject, &site, reinterpret_cast<void**>(object.GetAddressOf()));
+        hr = ::OleLoad(drawing.Get(), IID_IOleObject, &site, &object);
     if (SUCCEEDED(hr))
         hr = ::OleRun(object.Get());
     Report("embed the drawing in the document (default handler)", hr, t);
@@ -413,7 +412,7 @@ int Run(const std::wstring& folder)
         hr = document->OpenStorage(drawingName, nullptr, STGM_READWRITE | STGM_SHARE_EXCLUSIVE, nullptr, 0,
                                    &drawing);
     if (SUCCEEDED(hr))
-        hr = ::OleLoad(drawing.Get(), IID_IOleObject, &site, reinterpret_cast<void**>(object.GetAddressOf()));
+        hr = ::OleLoad(drawing.Get(), IID_IOleObject, &site, &object);
     if (SUCCEEDED(hr))
         hr = ::OleRun(object.Get());
     if (SUCCEEDED(hr))

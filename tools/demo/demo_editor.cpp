@@ -74,8 +74,7 @@ int Run()
         return 3;
     {
         ComPtr<IQuillmorphOLE> server;
-        hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_IQuillmorphOLE,
-                                reinterpret_cast<void**>(server.GetAddressOf()));
+        hr = ::CoCreateInstance(CLSID_QuillmorphOLE, nullptr, CLSCTX_LOCAL_SERVER, IID_PPV_ARGS(&server));
         if (SUCCEEDED(hr)) {
             VariantGuard f, g, h;
             demo::MakeByteArray(edited, f.get());

@@ -1,4 +1,4 @@
-#include "bridge/type_info_holder.h"
+#include "server/type_info_holder.h"
 
 #include <new>
 #include <utility>
@@ -13,9 +13,10 @@ HRESULT CComTypeInfoHolder::EnsureTI(LCID lcid)
 {
     if (m_pInfo && m_pMap)
         return S_OK;
-    if (!s_pModule || !s_pModule->m_csModule.IsInitialized())
+    // What is loaded is given back by the module's termination.
+    if (!s_pModule)
         return E_UNEXPECTED;
-    CriticalSectionGuard guard(s_pModule->m_csModule);
+    SrwExclusiveGuard guard(m_lock);
     HRESULT hr = S_OK;
     if (!m_pInfo)
         hr = LoadTypeInfo(lcid);
@@ -58,11 +59,11 @@ HRESULT CComTypeInfoHolder::LoadNameCache()
         FuncDescGuard desc(info);
         if (FAILED(info->GetFuncDesc(static_cast<UINT>(index), desc.put())))
             continue;
-        BSTR name = nullptr;
-        if (SUCCEEDED(info->GetDocumentation(desc->memid, &name, nullptr, nullptr, nullptr)) && name) {
-            map[index].bstrName.reset(name);
-            map[index].nLength = static_cast<int>(::SysStringLen(name));
-            map[index].id = desc->memid;
+        NameCacheEntry& entry = map[index];
+        if (SUCCEEDED(info->GetDocumentation(desc->memid, entry.bstrName.put(), nullptr, nullptr, nullptr)) &&
+            entry.bstrName) {
+            entry.nLength = static_cast<int>(::SysStringLen(entry.bstrName.get()));
+            entry.id = desc->memid;
         }
     }
     m_pMap = std::move(map);

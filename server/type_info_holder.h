@@ -31,6 +31,9 @@ public:
     UniqueTypeInfo m_pInfo;
     std::unique_ptr<NameCacheEntry[]> m_pMap; // m_nCount entries
     int m_nCount = 0;
+    // The holder's own: loading is serialised per interface, and needs nothing
+    // of the module but its termination hook.
+    SRWLOCK m_lock = SRWLOCK_INIT;
 
     HRESULT GetTypeInfo(UINT iTInfo, LCID lcid, ITypeInfo** ppTInfo);
     HRESULT GetIDsOfNames(REFIID riid, LPOLESTR* rgszNames, UINT cNames, LCID lcid, DISPID* rgDispId);

@@ -3,7 +3,7 @@
 // The IDispatch half of a dual interface, served from the interface's type
 // library through one process-wide holder per interface.
 
-#include "bridge/type_info_holder.h"
+#include "server/type_info_holder.h"
 
 template <class T, const IID* piid, const GUID* plibid, WORD wMajor = 1, WORD wMinor = 0,
           class tihclass = CComTypeInfoHolder>

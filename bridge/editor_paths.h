@@ -1,9 +1,10 @@
 #pragma once
 
-// Starting the drawing application on a temporary copy of a drawing: where the
-// editor lives beside the server, the temporary ".ZRN" file and the command line.
-// Paths are UTF-16 all the way: an installation folder or a user's temporary
-// folder may be named in any letters.
+// The rules that start the drawing application on a temporary copy of a
+// drawing: where the editor lives beside the server, the name of the temporary
+// ".ZRN" file and the command line. Rules only, so that the check program can
+// apply them as the server does. Paths are UTF-16 all the way: an installation
+// folder or a user's temporary folder may be named in any letters.
 
 #include <windows.h>
 
@@ -31,13 +32,3 @@ std::wstring MakeZrnFileName(const std::wstring& reservedName);
 
 // "editor" "file" -ole key: both paths quoted, because either may hold blanks.
 std::wstring MakeEditorCommandLine(const std::wstring& editorPath, const std::wstring& fileName, LONG key);
-
-class EditFiles;
-
-// Reserves a temporary name in the user's temporary folder and writes bytes to
-// the matching ".ZRN" file, which it creates new: when that name is already
-// taken, it reserves another (a bounded number of times) and never opens the
-// file that was there. fileName receives the file's full name, and files the
-// two files, to be deleted when the edit ends. A failure leaves neither, and
-// nothing it did not create is deleted.
-HRESULT WriteNativeDocumentFile(const BYTE* bytes, SIZE_T size, std::wstring* fileName, EditFiles* files);
