@@ -586,8 +586,9 @@ std::vector<Sample> BaselineEdits(const Installation& install, size_t count, siz
             minimal->Activate(*nothing.get());
             bridge_test::WriteFileBytes(document, PatternBytes(50000 + 7 * i, 99));
             const std::wstring arguments = L"\"" + document + L"\" -ole " + std::to_wstring(100000 + i);
-            if (RunInFolder(install.File(L"Quillmorph.exe"), arguments, install.folder) != 0) {
-                *failure = "the editor of baseline edit " + std::to_string(i);
+            if (const DWORD code = RunInFolder(install.File(L"Quillmorph.exe"), arguments, install.folder)) {
+                *failure = "the editor of baseline edit " + std::to_string(i) + " ended with exit code " +
+                           std::to_string(code);
                 return {};
             }
             for (int save = 0; save < 2; ++save) {
