@@ -11,6 +11,7 @@
 
 #include <wrl/client.h>
 
+#include <cstdio>
 #include <fstream>
 #include <map>
 #include <sstream>
@@ -197,8 +198,25 @@ Drawing DocumentCheck::s_sound;
 Drawing DocumentCheck::s_cutShort;
 Drawing DocumentCheck::s_zeroRecord;
 
-// The binary word-processor layout: each object a storage under ObjectPool.
-DocBytes WordProcessorDocument(const std::vector<const DocBytes*>& objects)
+// The binary word processor keeps its objects as ObjectPool\_<id>, the
+// binary spreadsheet as MBD<8 hex digits> at the root.
+std::wstring WordProcessorObjectName(size_t position)
+{
+    return L"_" + std::to_wstring(1001 + position);
+}
+
+std::wstring SpreadsheetObjectName(size_t position)
+{
+    wchar_t name[16] = {};
+    std::swprintf(name, 16, L"MBD%08X", static_cast<unsigned>(0x0012AB30 + position));
+    return name;
+}
+
+// The binary compound-file layouts: the main stream, and each object a storage
+// named by its position, under a pool storage or (without one) at the root.
+DocBytes CompoundDocument(const wchar_t* mainStream, const wchar_t* pool,
+                          std::wstring (*objectName)(size_t position),
+                          const std::vector<const DocBytes*>& objects)
 {
     ComPtr<ILockBytes> lockBytes;
     EXPECT_EQ(::CreateILockBytesOnHGlobal(nullptr, TRUE, &lockBytes), S_OK);
@@ -207,24 +225,25 @@ DocBytes WordProcessorDocument(const std::vector<const DocBytes*>& objects)
                                              STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &root),
               S_OK);
     ComPtr<IStream> text;
-    EXPECT_EQ(
-        root->CreateStream(L"WordDocument", STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &text),
-        S_OK);
-    ComPtr<IStorage> pool;
-    EXPECT_EQ(
-        root->CreateStorage(L"ObjectPool", STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &pool),
-        S_OK);
+    EXPECT_EQ(root->CreateStream(mainStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &text),
+              S_OK);
+    ComPtr<IStorage> objectsStorage = root;
+    if (pool) {
+        EXPECT_EQ(root->CreateStorage(pool, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                      objectsStorage.ReleaseAndGetAddressOf()),
+                  S_OK);
+    }
     for (size_t i = 0; i < objects.size(); ++i) {
         ComPtr<IStorage> object;
         ComPtr<IStorage> source;
-        const std::wstring name = L"_" + std::to_wstring(1001 + i);
-        EXPECT_EQ(pool->CreateStorage(name.c_str(), STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
-                                      &object),
+        EXPECT_EQ(objectsStorage->CreateStorage(objectName(i).c_str(),
+                                                STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
+                                                &object),
                   S_OK);
         EXPECT_EQ(OpenStorageOverBytes(*objects[i], &source), S_OK);
         EXPECT_EQ(source->CopyTo(0, nullptr, nullptr, object.Get()), S_OK);
     }
-    pool.Reset();
+    objectsStorage.Reset();
     EXPECT_EQ(root->Commit(STGC_DEFAULT), S_OK);
     root.Reset();
     HGLOBAL block = nullptr;
@@ -233,6 +252,11 @@ DocBytes WordProcessorDocument(const std::vector<const DocBytes*>& objects)
     lockBytes->Stat(&stat, STATFLAG_NONAME);
     GlobalLockGuard at(block);
     return DocBytes(at.bytes(), at.bytes() + stat.cbSize.LowPart);
+}
+
+DocBytes WordProcessorDocument(const std::vector<const DocBytes*>& objects)
+{
+    return CompoundDocument(L"WordDocument", L"ObjectPool", WordProcessorObjectName, objects);
 }
 
 // The binary presentation layout: the objects' compound files in records of
@@ -368,6 +392,8 @@ DocBytes BuildLayout(const Layout& layout, const Drawing& sound, const Drawing& 
     const std::string name = layout.name;
     if (name == "WordProcessorCompoundFile")
         return WordProcessorDocument({&sound.file, &damaged.file});
+    if (name == "SpreadsheetCompoundFile")
+        return CompoundDocument(L"Workbook", nullptr, SpreadsheetObjectName, {&sound.file, &damaged.file});
     if (name == "PresentationRecords")
         return PresentationDocument(sound.file, damaged.file);
     if (name == "WordProcessingZip")
@@ -419,11 +445,9 @@ TEST_P(EveryLayout, FindsBothDrawingsReportsTheOneFaultAndExtractsTheSoundOneByt
 }
 
 const Layout kLayouts[] = {
-    {"WordProcessorCompoundFile", L"report.doc", false},
-    {"PresentationRecords", L"slides.ppt", true},
-    {"WordProcessingZip", L"letter.docx", true},
-    {"OpenDocumentZip", L"letter.odt", false},
-    {"Rtf", L"memo.rtf", false},
+    {"WordProcessorCompoundFile", L"report.doc", false}, {"SpreadsheetCompoundFile", L"figures.xls", false},
+    {"PresentationRecords", L"slides.ppt", true},        {"WordProcessingZip", L"letter.docx", true},
+    {"OpenDocumentZip", L"letter.odt", false},           {"Rtf", L"memo.rtf", false},
 };
 
 INSTANTIATE_TEST_SUITE_P(Documents, EveryLayout, ::testing::ValuesIn(kLayouts),
