@@ -44,6 +44,24 @@ HRESULT MemorySource::ReadAt(ULONGLONG offset, void* bytes, ULONG length, ULONG*
     return S_OK;
 }
 
+HRESULT StreamSource::ReadAt(ULONGLONG offset, void* bytes, ULONG length, ULONG* read) const
+{
+    *read = 0;
+    LARGE_INTEGER at = {};
+    at.QuadPart = static_cast<LONGLONG>(offset);
+    HRESULT hr = stream_->Seek(at, STREAM_SEEK_SET, nullptr);
+    if (FAILED(hr))
+        return hr;
+    ULONG got = 0;
+    hr = stream_->Read(bytes, length, &got);
+    if (FAILED(hr))
+        return hr;
+    if (got > length)
+        return STG_E_READFAULT;
+    *read = got;
+    return S_OK;
+}
+
 HRESULT ReadExactly(const ByteSource& source, ULONGLONG offset, void* bytes, ULONG length)
 {
     ULONG done = 0;
@@ -52,7 +70,7 @@ HRESULT ReadExactly(const ByteSource& source, ULONGLONG offset, void* bytes, ULO
         HRESULT hr = source.ReadAt(offset + done, static_cast<BYTE*>(bytes) + done, length - done, &read);
         if (FAILED(hr))
             return hr;
-        if (read == 0)
+        if (read == 0 || read > length - done)
             return STG_E_READFAULT;
         done += read;
     }

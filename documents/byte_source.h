@@ -6,6 +6,7 @@
 // another document, or a fuzzer's input).
 
 #include <windows.h>
+#include <objidl.h>
 
 #include <string>
 
@@ -44,7 +45,23 @@ private:
     size_t size_;
 };
 
-// Reads exactly length bytes at offset, or fails with STG_E_READFAULT.
+// A stream of a storage, read at offsets: a record stream inside a document.
+// The stream is the caller's and must outlive the source; a read that reports
+// more bytes than it was asked for is STG_E_READFAULT.
+class StreamSource : public ByteSource
+{
+public:
+    StreamSource(IStream* stream, ULONGLONG size) : stream_(stream), size_(size) {}
+    ULONGLONG Size() const override { return size_; }
+    HRESULT ReadAt(ULONGLONG offset, void* bytes, ULONG length, ULONG* read) const override;
+
+private:
+    IStream* stream_;
+    ULONGLONG size_;
+};
+
+// Reads exactly length bytes at offset, or fails with STG_E_READFAULT (also
+// when a read reports more than it was asked for).
 HRESULT ReadExactly(const ByteSource& source, ULONGLONG offset, void* bytes, ULONG length);
 
 // A buffered reader from the start of a source to its end, one byte at a time.

@@ -6,6 +6,8 @@
 #include <cstring>
 #include <utility>
 
+#include "documents/byte_source.h"
+
 namespace {
 
 constexpr WORD kObjectStorageRecord = 0x1011;
@@ -20,28 +22,6 @@ struct RecordHeader
     WORD type = 0;
     ULONG length = 0;
 };
-
-HRESULT ReadAll(IStream* stream, void* bytes, ULONG length)
-{
-    ULONG done = 0;
-    while (done < length) {
-        ULONG read = 0;
-        HRESULT hr = stream->Read(static_cast<BYTE*>(bytes) + done, length - done, &read);
-        if (FAILED(hr))
-            return hr;
-        if (read == 0)
-            return STG_E_READFAULT;
-        done += read;
-    }
-    return S_OK;
-}
-
-HRESULT SeekTo(IStream* stream, ULONGLONG offset)
-{
-    LARGE_INTEGER at = {};
-    at.QuadPart = static_cast<LONGLONG>(offset);
-    return stream->Seek(at, STREAM_SEEK_SET, nullptr);
-}
 
 // Inflates a zlib stream that must give exactly declared bytes.
 HRESULT InflateExactly(const BYTE* in, ULONG inSize, ULONG declared, UniqueHGlobal* out, std::wstring* why)
@@ -80,15 +60,16 @@ HRESULT InflateExactly(const BYTE* in, ULONG inSize, ULONG declared, UniqueHGlob
 class Walker
 {
 public:
-    Walker(IStream* stream, const EmbeddedObjectFound& found) : stream_(stream), found_(found) {}
+    Walker(const ByteSource& source, const EmbeddedObjectFound& found) : source_(source), found_(found) {}
     RecordWalk Run(ULONGLONG end);
 
 private:
     bool Walk(ULONGLONG start, ULONGLONG end, int depth);
     void TakeObject(const RecordHeader& header, ULONGLONG offset);
-    HRESULT ReadObject(const RecordHeader& header, UniqueHGlobal* bytes, ULONG* size, std::wstring* why);
+    HRESULT ReadObject(const RecordHeader& header, ULONGLONG bodyOffset, UniqueHGlobal* bytes, ULONG* size,
+                       std::wstring* why);
 
-    IStream* stream_;
+    const ByteSource& source_;
     const EmbeddedObjectFound& found_;
     RecordWalk result_;
     ULONGLONG records_ = 0;
@@ -114,7 +95,7 @@ bool Walker::Walk(ULONGLONG start, ULONGLONG end, int depth)
             return false;
         }
         BYTE raw[kHeaderSize];
-        if (FAILED(SeekTo(stream_, at)) || FAILED(ReadAll(stream_, raw, kHeaderSize))) {
+        if (FAILED(ReadExactly(source_, at, raw, kHeaderSize))) {
             result_.problems.push_back(L"the record at byte " + std::to_wstring(at) + L" cannot be read");
             return true;
         }
@@ -143,7 +124,8 @@ bool Walker::Walk(ULONGLONG start, ULONGLONG end, int depth)
     return true;
 }
 
-HRESULT Walker::ReadObject(const RecordHeader& header, UniqueHGlobal* bytes, ULONG* size, std::wstring* why)
+HRESULT Walker::ReadObject(const RecordHeader& header, ULONGLONG bodyOffset, UniqueHGlobal* bytes,
+                           ULONG* size, std::wstring* why)
 {
     using namespace presentation_limits;
     if (header.length > kMaxObjectBytes) {
@@ -153,7 +135,7 @@ HRESULT Walker::ReadObject(const RecordHeader& header, UniqueHGlobal* bytes, ULO
     UniqueHGlobal body(::GlobalAlloc(GMEM_FIXED, header.length ? header.length : 1));
     if (!body)
         return E_OUTOFMEMORY;
-    HRESULT hr = ReadAll(stream_, body.get(), header.length);
+    HRESULT hr = ReadExactly(source_, bodyOffset, body.get(), header.length);
     if (FAILED(hr)) {
         *why = L"it cannot be read";
         return hr;
@@ -186,7 +168,7 @@ void Walker::TakeObject(const RecordHeader& header, ULONGLONG offset)
     UniqueHGlobal bytes;
     ULONG size = 0;
     std::wstring why;
-    HRESULT hr = ReadObject(header, &bytes, &size, &why);
+    HRESULT hr = ReadObject(header, offset + kHeaderSize, &bytes, &size, &why);
     const std::wstring where = L"the embedded object at byte " + std::to_wstring(offset);
     if (hr == HRESULT_FROM_WIN32(ERROR_FILE_TOO_LARGE)) {
         result_.refused = where + L": " + why + L"; refused";
@@ -210,5 +192,6 @@ RecordWalk WalkPresentationRecords(IStream* stream, const EmbeddedObjectFound& f
         failed.problems.push_back(L"the stream cannot be read");
         return failed;
     }
-    return Walker(stream, found).Run(stat.cbSize.QuadPart);
+    const StreamSource source(stream, stat.cbSize.QuadPart);
+    return Walker(source, found).Run(source.Size());
 }

@@ -17,6 +17,7 @@
 #include "documents/rtf_objects.h"
 #include "documents/zip_archive.h"
 #include "support/document_builder.h"
+#include "support/lying_storage.h"
 #include "support/test_support.h"
 #include "tests/fuzz/fuzz_support.h"
 
@@ -208,6 +209,20 @@ TEST_F(DocumentFuzz, MutatedZipPresentationAndRtfGiveOnlyResultsWithinTheirInput
     }
     findings_.Report(iteration, budget);
     EXPECT_EQ(findings_.failures(), 0u);
+}
+
+TEST(DocumentRecords, ARecordStreamThatReportsMoreThanItWasAskedForCannotBeRead)
+{
+    // The record walk reads its streams at offsets; a read that claims more
+    // bytes than it was asked for is a read fault, not a header of guessed bytes.
+    ComPtr<testing_support::LyingStream> stream(new testing_support::LyingStream(4096));
+    size_t objects = 0;
+    const RecordWalk walk =
+        WalkPresentationRecords(stream.Get(), [&](UniqueHGlobal, ULONG, ULONGLONG) { ++objects; });
+    EXPECT_EQ(objects, 0u);
+    ASSERT_EQ(walk.problems.size(), 1u);
+    EXPECT_NE(walk.problems[0].find(L"cannot be read"), std::wstring::npos);
+    EXPECT_EQ(stream->reads, 1u);
 }
 
 } // namespace
