@@ -2,6 +2,7 @@
 
 #include <tlhelp32.h>
 
+#include <cstdio>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
@@ -72,10 +73,21 @@ UniqueKernelHandle StartProcess(const std::wstring& exe, const std::wstring& arg
     STARTUPINFOW si = {};
     si.cb = sizeof(si);
     PROCESS_INFORMATION pi = {};
-    if (!::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
-                          &pi))
-        return UniqueKernelHandle();
-    ::CloseHandle(pi.hThread);
+    // Under Wine a process start now and then fails before the program runs
+    // (seen once in a few thousand starts on a loaded machine); that is tried
+    // again, and said. A program that is not there fails at once.
+    for (int attempt = 1;; ++attempt) {
+        if (::CreateProcessW(exe.c_str(), &commandLine[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &si,
+                             &pi))
+            break;
+        const DWORD error = ::GetLastError();
+        std::fprintf(stderr, "starting %ls failed with error %lu (attempt %d)\n", exe.c_str(),
+                     static_cast<unsigned long>(error), attempt);
+        if (attempt == 3 || error == ERROR_FILE_NOT_FOUND || error == ERROR_PATH_NOT_FOUND)
+            return UniqueKernelHandle();
+        ::Sleep(200);
+    }
+    UniqueKernelHandle thread(pi.hThread);
     if (pid)
         *pid = pi.dwProcessId;
     return UniqueKernelHandle(pi.hProcess);
