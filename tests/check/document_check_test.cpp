@@ -212,9 +212,10 @@ std::wstring SpreadsheetObjectName(size_t position)
     return name;
 }
 
-// The binary compound-file layouts: the main stream, and each object a storage
-// named by its position, under a pool storage or (without one) at the root.
-DocBytes CompoundDocument(const wchar_t* mainStream, const wchar_t* pool,
+// The binary compound-file layouts: the main stream with its bytes, and each
+// object a storage named by its position, under a pool storage or (without
+// one) at the root.
+DocBytes CompoundDocument(const wchar_t* mainStream, const DocBytes& mainBytes, const wchar_t* pool,
                           std::wstring (*objectName)(size_t position),
                           const std::vector<const DocBytes*>& objects)
 {
@@ -227,6 +228,11 @@ DocBytes CompoundDocument(const wchar_t* mainStream, const wchar_t* pool,
     ComPtr<IStream> text;
     EXPECT_EQ(root->CreateStream(mainStream, STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0, 0, &text),
               S_OK);
+    if (!mainBytes.empty()) {
+        ULONG written = 0;
+        EXPECT_EQ(text->Write(mainBytes.data(), static_cast<ULONG>(mainBytes.size()), &written), S_OK);
+    }
+    text.Reset();
     ComPtr<IStorage> objectsStorage = root;
     if (pool) {
         EXPECT_EQ(root->CreateStorage(pool, STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, 0,
@@ -256,7 +262,7 @@ DocBytes CompoundDocument(const wchar_t* mainStream, const wchar_t* pool,
 
 DocBytes WordProcessorDocument(const std::vector<const DocBytes*>& objects)
 {
-    return CompoundDocument(L"WordDocument", L"ObjectPool", WordProcessorObjectName, objects);
+    return CompoundDocument(L"WordDocument", {}, L"ObjectPool", WordProcessorObjectName, objects);
 }
 
 // The binary presentation layout: the objects' compound files in records of
@@ -275,30 +281,7 @@ DocBytes PresentationDocument(const DocBytes& first, const DocBytes& second)
     compressed.insert(compressed.end(), deflated.begin(), deflated.end());
     AppendPresentationRecord(&records, 0x0, 1, kObjectStorageRecord, compressed);
 
-    const DocBytes holder = WordProcessorDocument({});
-    ComPtr<IStorage> root;
-    EXPECT_EQ(OpenStorageOverBytes(holder, &root), S_OK);
-    ComPtr<ILockBytes> lockBytes;
-    EXPECT_EQ(::CreateILockBytesOnHGlobal(nullptr, TRUE, &lockBytes), S_OK);
-    ComPtr<IStorage> file;
-    EXPECT_EQ(::StgCreateDocfileOnILockBytes(lockBytes.Get(),
-                                             STGM_CREATE | STGM_READWRITE | STGM_SHARE_EXCLUSIVE, 0, &file),
-              S_OK);
-    ComPtr<IStream> stream;
-    EXPECT_EQ(file->CreateStream(L"PowerPoint Document", STGM_CREATE | STGM_WRITE | STGM_SHARE_EXCLUSIVE, 0,
-                                 0, &stream),
-              S_OK);
-    ULONG written = 0;
-    EXPECT_EQ(stream->Write(records.data(), static_cast<ULONG>(records.size()), &written), S_OK);
-    stream.Reset();
-    EXPECT_EQ(file->Commit(STGC_DEFAULT), S_OK);
-    file.Reset();
-    STATSTG stat = {};
-    lockBytes->Stat(&stat, STATFLAG_NONAME);
-    DocBytes bytes(stat.cbSize.LowPart);
-    ULARGE_INTEGER at = {};
-    lockBytes->ReadAt(at, bytes.data(), static_cast<ULONG>(bytes.size()), &written);
-    return bytes;
+    return CompoundDocument(L"PowerPoint Document", records, nullptr, nullptr, {});
 }
 
 // The XML word-processing layout: embeddings with their relationships and
@@ -393,7 +376,8 @@ DocBytes BuildLayout(const Layout& layout, const Drawing& sound, const Drawing& 
     if (name == "WordProcessorCompoundFile")
         return WordProcessorDocument({&sound.file, &damaged.file});
     if (name == "SpreadsheetCompoundFile")
-        return CompoundDocument(L"Workbook", nullptr, SpreadsheetObjectName, {&sound.file, &damaged.file});
+        return CompoundDocument(L"Workbook", {}, nullptr, SpreadsheetObjectName,
+                                {&sound.file, &damaged.file});
     if (name == "PresentationRecords")
         return PresentationDocument(sound.file, damaged.file);
     if (name == "WordProcessingZip")
